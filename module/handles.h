@@ -1,0 +1,142 @@
+// Owners of Windows handles and COM resources: each releases what it holds
+// when it goes out of scope.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+#include <utility>
+
+template <typename Traits>
+class UniqueResource {
+public:
+    using Type = typename Traits::Type;
+
+    UniqueResource() : value(Traits::invalid()) {}
+    explicit UniqueResource(Type value) : value(value) {}
+    ~UniqueResource() { reset(); }
+    UniqueResource(UniqueResource&& other) noexcept : value(other.release()) {}
+    UniqueResource& operator=(UniqueResource&& other) noexcept
+    {
+        if (this != &other)
+            reset(other.release());
+        return *this;
+    }
+    UniqueResource(const UniqueResource&) = delete;
+    UniqueResource& operator=(const UniqueResource&) = delete;
+
+    Type get() const { return value; }
+    explicit operator bool() const { return value != Traits::invalid(); }
+    Type* put()
+    {
+        reset();
+        return &value;
+    }
+    Type release() { return std::exchange(value, Traits::invalid()); }
+    void reset(Type newValue = Traits::invalid())
+    {
+        Type old = std::exchange(value, newValue);
+        if (old != Traits::invalid())
+            Traits::close(old);
+    }
+
+private:
+    Type value;
+};
+
+struct HandleTraits {
+    using Type = HANDLE;
+    static Type invalid() { return nullptr; }
+    static void close(Type h) { CloseHandle(h); }
+};
+struct FileHandleTraits {
+    using Type = HANDLE;
+    static Type invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(Type h) { CloseHandle(h); }
+};
+struct RegKeyTraits {
+    using Type = HKEY;
+    static Type invalid() { return nullptr; }
+    static void close(Type h) { RegCloseKey(h); }
+};
+struct BstrTraits {
+    using Type = BSTR;
+    static Type invalid() { return nullptr; }
+    static void close(Type s) { SysFreeString(s); }
+};
+struct GdiObjectTraits {
+    using Type = HGDIOBJ;
+    static Type invalid() { return nullptr; }
+    static void close(Type o) { DeleteObject(o); }
+};
+struct SidTraits {
+    using Type = PSID;
+    static Type invalid() { return nullptr; }
+    static void close(Type s) { FreeSid(s); }
+};
+
+using UniqueHandle = UniqueResource<HandleTraits>;
+using UniqueFile = UniqueResource<FileHandleTraits>;
+using UniqueRegKey = UniqueResource<RegKeyTraits>;
+using UniqueBstr = UniqueResource<BstrTraits>;
+using UniqueGdiObject = UniqueResource<GdiObjectTraits>;
+using UniqueSid = UniqueResource<SidTraits>;
+
+// Holds one COM reference.
+template <typename Interface>
+class ComPtr {
+public:
+    ComPtr() = default;
+    ComPtr(ComPtr&& other) noexcept : pointer(other.detach()) {}
+    ComPtr& operator=(ComPtr&& other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            pointer = other.detach();
+        }
+        return *this;
+    }
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+    ~ComPtr() { reset(); }
+
+    Interface* get() const { return pointer; }
+    Interface* operator->() const { return pointer; }
+    explicit operator bool() const { return pointer != nullptr; }
+    Interface** put()
+    {
+        reset();
+        return &pointer;
+    }
+    void** putVoid() { return reinterpret_cast<void**>(put()); }
+    // Takes over a reference the caller already holds.
+    void attach(Interface* owned)
+    {
+        reset();
+        pointer = owned;
+    }
+    Interface* detach() { return std::exchange(pointer, nullptr); }
+    void reset()
+    {
+        if (Interface* old = std::exchange(pointer, nullptr))
+            old->Release();
+    }
+
+private:
+    Interface* pointer = nullptr;
+};
+
+// Balances a successful CoInitialize on this thread.
+class ComInitialization {
+public:
+    ComInitialization() : result(CoInitialize(nullptr)) {}
+    ~ComInitialization()
+    {
+        if (SUCCEEDED(result))
+            CoUninitialize();
+    }
+    ComInitialization(const ComInitialization&) = delete;
+    ComInitialization& operator=(const ComInitialization&) = delete;
+
+private:
+    HRESULT result;
+};

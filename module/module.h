@@ -1,0 +1,14 @@
+// Values the module records when it is loaded, read everywhere afterwards.
+#pragma once
+
+#include <windows.h>
+
+extern HINSTANCE moduleHandle;      // for the module's resources
+extern char modulePath[1024];       // the module file, in the ANSI code page
+extern WCHAR modulePathWide[256];   // the same path; empty when it does not fit
+extern char dataFolder[260];        // "<common application data>\Tallowmark"
+
+// Creates the data folders and initialises the pad library, once per
+// process. It cannot run inside DllMain, under the loader lock, so every
+// exported entry point calls it before doing anything else.
+void completeModuleStartup();

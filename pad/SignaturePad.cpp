@@ -1,0 +1,86 @@
+// SignaturePad: construction, identity, reference counting and destruction.
+#include "SignaturePad.h"
+
+#include <cstring>
+
+SignaturePad::SignaturePad(IUnknown* /* outer: never aggregated */)
+    : propertiesClient(nullptr),
+      connectionPointContainer(this),
+      connectionPoint(this),
+      propertyPageClient(nullptr),
+      padParameters{},
+      originPoint{0, 0},
+      baselinePoint{0, 0},
+      isActive(0),
+      isLoaded(0),
+      padWidthInches(4.25),
+      timeoutPeriod(0.0),
+      inkWeight(2),
+      inkColor(0),
+      frameWindow(nullptr),
+      refCount(0),
+      hostServices(nullptr),
+      properties(nullptr),
+      padToLcdScaleX(1.0),
+      padToLcdScaleY(1.0),
+      readerThread(nullptr),
+      stopRequested(false),
+      device(nullptr),
+      padWidth(0),
+      padHeight(0)
+{
+    memset(deviceName, 0, sizeof deviceName);
+    memset(deviceModel, 0, sizeof deviceModel);
+    memset(padDisplayName, 0, sizeof padDisplayName);
+    setUpSettings();
+}
+
+SignaturePad::~SignaturePad()
+{
+    Unload();
+    if (properties) {
+        properties->SaveSettings();
+        properties->Release();
+    }
+    emptyInkList();
+}
+
+STDMETHODIMP SignaturePad::QueryInterface(REFIID riid, void** object)
+{
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_ISignaturePad)) {
+        *object = static_cast<ISignaturePad*>(this);
+    } else if (IsEqualIID(riid, IID_IPrelvanePageClient)) {
+        return propertyPageClient ? propertyPageClient->QueryInterface(riid, object) : E_NOINTERFACE;
+    } else if (IsEqualIID(riid, IID_ISpecifyPropertyPages) || IsEqualIID(riid, IID_IPersistStream)) {
+        return properties ? properties->QueryInterface(riid, object) : E_NOINTERFACE;
+    } else if (IsEqualIID(riid, IID_IConnectionPointContainer)) {
+        *object = static_cast<IConnectionPointContainer*>(&connectionPointContainer);
+    } else if (IsEqualIID(riid, IID_IConnectionPoint)) {
+        *object = static_cast<IConnectionPoint*>(&connectionPoint);
+    } else {
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) SignaturePad::AddRef()
+{
+    return ++refCount;
+}
+
+STDMETHODIMP_(ULONG) SignaturePad::Release()
+{
+    ULONG count = --refCount;
+    if (count == 0)
+        delete this;
+    return count;
+}
+
+void SignaturePad::emptyInkList()
+{
+    inkList.clear();
+}

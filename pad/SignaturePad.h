@@ -1,0 +1,273 @@
+// The control object: one SignaturePad per host, with the connection point
+// its host advises, the client objects its properties component calls, and
+// the state of its pad session.
+#pragma once
+
+#include <windows.h>
+#include <ocidl.h>
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "SignaturePad_h.h"
+#include "Prelvane_h.h"
+#include "TallowmarkServices_h.h"
+#include "scriptel.h"
+#include "sync.h"
+
+// The four connection-point classes are exported under their C++ names.
+#define SIGNATUREPAD_EXPORT __declspec(dllexport)
+
+struct PadParameters {
+    LONG values[9];
+};
+
+struct PadPoint {
+    LONG x;
+    LONG y;
+};
+
+struct InkRecord {
+    BYTE data[20];
+};
+
+class SignaturePad final : public ISignaturePad {
+public:
+    class SIGNATUREPAD_EXPORT _IConnectionPointContainer : public IConnectionPointContainer {
+    public:
+        explicit _IConnectionPointContainer(SignaturePad* owner);
+
+        STDMETHOD(QueryInterface)(REFIID riid, void** object) override;
+        STDMETHOD_(ULONG, AddRef)() override;
+        STDMETHOD_(ULONG, Release)() override;
+        STDMETHOD(EnumConnectionPoints)(IEnumConnectionPoints** enumerator) override;
+        STDMETHOD(FindConnectionPoint)(REFIID riid, IConnectionPoint** point) override;
+
+        void fire_OptionSelected(long optionNumber);
+        void fire_PenDown(long x, long y);
+        void fire_PenPoint(long x, long y, float inkWeight);
+        void fire_PenUp(long x, long y);
+
+        SignaturePad* owner;
+    };
+
+    class SIGNATUREPAD_EXPORT _IConnectionPoint : public IConnectionPoint {
+    public:
+        explicit _IConnectionPoint(SignaturePad* owner);
+        ~_IConnectionPoint();
+
+        STDMETHOD(QueryInterface)(REFIID riid, void** object) override;
+        STDMETHOD_(ULONG, AddRef)() override;
+        STDMETHOD_(ULONG, Release)() override;
+        STDMETHOD(GetConnectionInterface)(IID* iid) override;
+        STDMETHOD(GetConnectionPointContainer)(IConnectionPointContainer** container) override;
+        STDMETHOD(Advise)(IUnknown* sink, DWORD* cookie) override;
+        STDMETHOD(Unadvise)(DWORD cookie) override;
+        STDMETHOD(EnumConnections)(IEnumConnections** enumerator) override;
+
+        SignaturePad* owner;
+        DWORD nextCookie;
+        LONG slotCapacity;
+        LONG connectionCount;
+        CONNECTDATA* slots;
+
+    private:
+        int findSlot(DWORD cookie);
+        int getSlot();
+
+        // Guards the table: the reader thread snapshots it while the host
+        // advises and unadvises. Never held while a sink runs.
+        SlimLock tableLock;
+    };
+
+    class SIGNATUREPAD_EXPORT _IEnumConnectionPoints : public IEnumConnectionPoints {
+    public:
+        _IEnumConnectionPoints(SignaturePad* owner, IConnectionPoint** items, LONG itemCount, LONG cursor);
+        ~_IEnumConnectionPoints();
+
+        STDMETHOD(QueryInterface)(REFIID riid, void** object) override;
+        STDMETHOD_(ULONG, AddRef)() override;
+        STDMETHOD_(ULONG, Release)() override;
+        STDMETHOD(Next)(ULONG count, IConnectionPoint** points, ULONG* fetched) override;
+        STDMETHOD(Skip)(ULONG count) override;
+        STDMETHOD(Reset)() override;
+        STDMETHOD(Clone)(IEnumConnectionPoints** enumerator) override;
+
+        std::atomic<ULONG> refCount;
+        LONG itemCount;
+        LONG cursor;
+        SignaturePad* owner;
+        IConnectionPoint** items;
+    };
+
+    class SIGNATUREPAD_EXPORT _IEnumerateConnections : public IEnumConnections {
+    public:
+        _IEnumerateConnections(IUnknown* owner, ULONG itemCount, const CONNECTDATA* entries, ULONG cursor);
+        ~_IEnumerateConnections();
+
+        STDMETHOD(QueryInterface)(REFIID riid, void** object) override;
+        STDMETHOD_(ULONG, AddRef)() override;
+        STDMETHOD_(ULONG, Release)() override;
+        STDMETHOD(Next)(ULONG count, CONNECTDATA* connections, ULONG* fetched) override;
+        STDMETHOD(Skip)(ULONG count) override;
+        STDMETHOD(Reset)() override;
+        STDMETHOD(Clone)(IEnumConnections** enumerator) override;
+
+        std::atomic<ULONG> refCount;
+        IUnknown* owner;
+        ULONG cursor;
+        ULONG itemCount;
+        CONNECTDATA* entries;
+    };
+
+    class _IPrelvaneClient : public IPrelvaneClient {
+    public:
+        explicit _IPrelvaneClient(SignaturePad* owner) : owner(owner) {}
+
+        STDMETHOD(QueryInterface)(REFIID riid, void** object) override;
+        STDMETHOD_(ULONG, AddRef)() override;
+        STDMETHOD_(ULONG, Release)() override;
+        STDMETHOD(OnAttached)() override;
+        STDMETHOD(InitializeDefaults)() override;
+        STDMETHOD(ResetDefaults)() override;
+        STDMETHOD(IsModified)() override;
+        STDMETHOD(Validate)() override;
+        STDMETHOD(OnSaved)() override;
+
+        SignaturePad* owner;
+    };
+
+    class _IPrelvanePageClient : public IPrelvanePageClient {
+    public:
+        explicit _IPrelvanePageClient(SignaturePad* owner) : owner(owner) {}
+
+        STDMETHOD(QueryInterface)(REFIID riid, void** object) override;
+        STDMETHOD_(ULONG, AddRef)() override;
+        STDMETHOD_(ULONG, Release)() override;
+        STDMETHOD(OnSheetCreated)() override;
+        STDMETHOD(OnSheetDestroyed)() override;
+        STDMETHOD(OnPageActivated)() override;
+        STDMETHOD(OnPageDeactivated)() override;
+        STDMETHOD(OnApply)() override;
+        STDMETHOD(QueryPageFlags)(LONG pageIndex, LONG* flags) override;
+        STDMETHOD(OnHelp)() override;
+        STDMETHOD(OnCancel)() override;
+        STDMETHOD(OnClose)() override;
+        STDMETHOD(DescribeSheet)(void* sheetHeader) override;
+        STDMETHOD(CountPages)(LONG* pageCount) override;
+        STDMETHOD(DescribePage)(void* page) override;
+        STDMETHOD(OnPagesCreated)() override;
+
+        SignaturePad* owner;
+    };
+
+    explicit SignaturePad(IUnknown* outer);
+    ~SignaturePad();
+
+    // IUnknown
+    STDMETHOD(QueryInterface)(REFIID riid, void** object) override;
+    STDMETHOD_(ULONG, AddRef)() override;
+    STDMETHOD_(ULONG, Release)() override;
+
+    // ISignaturePad, in virtual-table order.
+    LONG STDMETHODCALLTYPE TakeFrameWindow(HWND hwndFrame) override;
+    LONG STDMETHODCALLTYPE HostHandle(HWND hwnd) override;
+    LONG STDMETHODCALLTYPE Load(char* pszName, HWND hwndClientHost, void* pvITallowmarkServices) override;
+    LONG STDMETHODCALLTYPE Start() override;
+    LONG STDMETHODCALLTYPE Unload() override;
+    LONG STDMETHODCALLTYPE Stop() override;
+    LONG STDMETHODCALLTYPE IsActive() override;
+    LONG STDMETHODCALLTYPE Width() override;
+    LONG STDMETHODCALLTYPE Height() override;
+    LONG STDMETHODCALLTYPE LCDWidth() override;
+    LONG STDMETHODCALLTYPE LCDHeight() override;
+    double STDMETHODCALLTYPE WidthInInches() override;
+    double STDMETHODCALLTYPE HeightInInches() override;
+    double STDMETHODCALLTYPE PadToLCDScaleX() override;
+    double STDMETHODCALLTYPE PadToLCDScaleY() override;
+    double STDMETHODCALLTYPE PadTimeout() override;
+    double STDMETHODCALLTYPE SetZoomFactor(double zoomFactor) override;
+    char* STDMETHODCALLTYPE DeviceName() override;
+    char* STDMETHODCALLTYPE DeviceProductName() override;
+    char* STDMETHODCALLTYPE DeviceModel() override;
+    LONG STDMETHODCALLTYPE IsLCD() override;
+    LONG STDMETHODCALLTYPE IsFullPage() override;
+    LONG STDMETHODCALLTYPE HasScaling() override;
+    LONG STDMETHODCALLTYPE IsTabletPC() override;
+    void STDMETHODCALLTYPE PrepareForPage(RECT* pRect) override;
+    void STDMETHODCALLTYPE DisplaySignatureBitmapFile(char* pszImageFile, LONG populatePad, LONG isLastPage) override;
+    void STDMETHODCALLTYPE DisplaySignatureBitmapHandle(UINT_PTR hBitmap, HDC hdc, LONG x, LONG y, LONG cx, LONG cy) override;
+    void STDMETHODCALLTYPE OverlaySignatureBitmapHandle(UINT_PTR hBitmap, HDC hdc, LONG x, LONG y, LONG cx, LONG cy) override;
+    void STDMETHODCALLTYPE DisplayHotSpotFile(char* pszFile, LONG eventID, LONG x, LONG y, LONG cx, LONG cy) override;
+    void STDMETHODCALLTYPE DisplayHotSpotHandle(UINT_PTR hBitmap, HDC hdc, LONG eventID, LONG x, LONG y, LONG cx, LONG cy) override;
+    void STDMETHODCALLTYPE DisplayOk(LONG eventID) override;
+    void STDMETHODCALLTYPE DisplayClear(LONG eventID) override;
+    void STDMETHODCALLTYPE DisplayCancel(LONG eventID) override;
+    short STDMETHODCALLTYPE KeyPadQueryHotSpot(short KeyCode) override;
+    void STDMETHODCALLTYPE SetBackgroundFile(BSTR bstrFileName) override;
+    void STDMETHODCALLTYPE SetBackgroundHandle(OLE_HANDLE handle) override;
+    void STDMETHODCALLTYPE GetRect(RECT* rect) override;
+    void STDMETHODCALLTYPE GetHotSpot(LONG hotSpotNumber, RECT* rect) override;
+    LONG STDMETHODCALLTYPE ClearInk() override;
+    LONG STDMETHODCALLTYPE SignatureData() override;
+    double* STDMETHODCALLTYPE SignatureDataX() override;
+    double* STDMETHODCALLTYPE SignatureDataY() override;
+    void STDMETHODCALLTYPE ClearSignatureData() override;
+    void STDMETHODCALLTYPE DeleteSignatureData() override;
+    void STDMETHODCALLTYPE PutLCDCaptureMode(LONG mode) override;
+    void STDMETHODCALLTYPE TabletState(LONG state) override;
+    LONG STDMETHODCALLTYPE EnableTablet() override;
+    void STDMETHODCALLTYPE ClearTablet() override;
+    LONG STDMETHODCALLTYPE DisableTablet() override;
+    void STDMETHODCALLTYPE LCDRefresh(LONG mode, LONG XPos, LONG YPos, LONG XSize, LONG YSize) override;
+    void STDMETHODCALLTYPE SetSigWindow() override;
+    void STDMETHODCALLTYPE SetInkArea() override;
+    LONG STDMETHODCALLTYPE GetPixelBits(HDC hdc) override;
+    LONG STDMETHODCALLTYPE MaximumX() override;
+    LONG STDMETHODCALLTYPE MaximumY() override;
+    LONG STDMETHODCALLTYPE MinimumX() override;
+    LONG STDMETHODCALLTYPE MinimumY() override;
+    LONG STDMETHODCALLTYPE MaximumSignableY() override;
+    LONG STDMETHODCALLTYPE FireOption(LONG optionNumber) override;
+    LONG STDMETHODCALLTYPE OriginPointX() override;
+    LONG STDMETHODCALLTYPE OriginPointY() override;
+    LONG STDMETHODCALLTYPE BaselinePointX() override;
+    LONG STDMETHODCALLTYPE BaselinePointY() override;
+    ULONG STDMETHODCALLTYPE InkColor() override;
+    LONG STDMETHODCALLTYPE InkWeight() override;
+    HRESULT STDMETHODCALLTYPE ShowProperties() override;
+
+    // Fields, in declaration order.
+    _IPrelvaneClient* propertiesClient;
+    _IConnectionPointContainer connectionPointContainer;
+    _IConnectionPoint connectionPoint;
+    _IPrelvanePageClient* propertyPageClient;
+    char deviceName[260];
+    char deviceModel[260];
+    char padDisplayName[260];
+    PadParameters padParameters;
+    PadPoint originPoint;
+    PadPoint baselinePoint;
+    LONG isActive;
+    LONG isLoaded;
+    double padWidthInches;
+    double timeoutPeriod;           // persisted together with padWidthInches: keep adjacent
+    LONG inkWeight;
+    COLORREF inkColor;
+    HWND frameWindow;
+    std::atomic<ULONG> refCount;
+    ITallowmarkServices* hostServices;
+    IPrelvane* properties;
+    double padToLcdScaleX;
+    double padToLcdScaleY;
+    std::vector<std::unique_ptr<InkRecord>> inkList;
+    std::atomic<HANDLE> readerThread;
+    std::atomic<bool> stopRequested;
+    std::atomic<scriptel_device*> device;
+    LONG padWidth;
+    LONG padHeight;
+
+private:
+    void emptyInkList();
+    void setUpSettings();
+};

@@ -1,0 +1,73 @@
+# Shared set-up of the README commands: Debian packages, the cross build, a
+# Wine prefix inside the build folder and an X display. Sourced, not run.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${BUILD_DIR:-$ROOT/build}
+PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev
+          wine64 xvfb xauth x11-apps imagemagick googletest clang lld)
+
+install_packages() {
+    local missing=() pkg
+    for pkg in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'ok installed' || missing+=("$pkg")
+    done
+    ((${#missing[@]})) || return 0
+    echo "Installing missing packages: ${missing[*]}"
+    local sudo=
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+build_project() {
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
+    cmake --build "$BUILD" "$@"
+}
+
+# Everything started here is stopped on exit.
+CLEANUP=()
+cleanup() {
+    local i
+    for ((i = ${#CLEANUP[@]} - 1; i >= 0; i--)); do eval "${CLEANUP[i]}" || true; done
+}
+trap cleanup EXIT
+
+start_wine() {
+    export WINEPREFIX="$BUILD/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEARCH=win64
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        echo "Creating the Wine prefix $WINEPREFIX"
+        wine wineboot --init >/dev/null 2>&1
+        wineserver -w
+    fi
+    # One persistent server for the whole run makes each Wine process start fast.
+    wineserver -p
+    CLEANUP+=("wineserver -k")
+    # Start Wine's own background processes now, detached from any pipe: a
+    # test runner reading a test's output would otherwise wait for them.
+    wine cmd /c exit </dev/null >/dev/null 2>&1
+}
+
+start_display() {
+    [ -z "${DISPLAY:-}" ] || return 0
+    local n=90
+    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    CLEANUP+=("kill $!")
+    export DISPLAY=":$n"
+    local tries=0
+    until xdpyinfo -display "$DISPLAY" >/dev/null 2>&1; do
+        tries=$((tries + 1))
+        [ $tries -lt 100 ] || { echo "Xvfb did not start"; return 1; }
+        sleep 0.1
+    done
+}
+
+prepare_runtime() {
+    install_packages
+    build_project
+    start_display
+    start_wine
+}

@@ -1,0 +1,5 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test under Wine.
+source "$(dirname "$0")/common.sh"
+prepare_runtime
+ctest --test-dir "$BUILD" --output-on-failure --timeout 300 "$@"

@@ -1,0 +1,246 @@
+#include "testing.h"
+
+#include <shlobj.h>
+#include <fstream>
+#include <sstream>
+
+ControlLibrary::ControlLibrary(const std::string& path) : handle(LoadLibraryA(path.c_str()))
+{
+    EXPECT_NE(handle, nullptr) << "cannot load " << path << ", error " << GetLastError();
+}
+
+ControlLibrary::~ControlLibrary()
+{
+    if (handle)
+        FreeLibrary(handle);
+}
+
+FARPROC ControlLibrary::entry(const char* name) const
+{
+    return handle ? GetProcAddress(handle, name) : nullptr;
+}
+
+HRESULT ControlLibrary::getClassObject(REFCLSID clsid, REFIID riid, void** object) const
+{
+    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    auto function = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(entry("DllGetClassObject")));
+    if (!function)
+        return E_FAIL;
+    return function(clsid, riid, object);
+}
+
+ComPtr<ISignaturePad> ControlLibrary::create() const
+{
+    ComPtr<ISignaturePad> pad;
+    ComPtr<IClassFactory> factory;
+    HRESULT hr = getClassObject(CLSID_TallowmarkSignaturePad, IID_IClassFactory, factory.putVoid());
+    EXPECT_EQ(hr, S_OK);
+    if (SUCCEEDED(hr)) {
+        hr = factory->CreateInstance(nullptr, IID_ISignaturePad, pad.putVoid());
+        EXPECT_EQ(hr, S_OK);
+    }
+    return pad;
+}
+
+const ControlLibrary& control()
+{
+    static ControlLibrary library;
+    return library;
+}
+
+bool RecordingSink::Event::operator==(const Event& other) const
+{
+    return kind == other.kind && x == other.x && y == other.y && inkWeight == other.inkWeight;
+}
+
+STDMETHODIMP RecordingSink::QueryInterface(REFIID riid, void** object)
+{
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_ISignaturePadEvents))
+        return E_NOINTERFACE;
+    *object = static_cast<ISignaturePadEvents*>(this);
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP RecordingSink::PenDown()
+{
+    record(penDown());
+    return eventResult;
+}
+
+STDMETHODIMP RecordingSink::PenUp()
+{
+    record(penUp());
+    return eventResult;
+}
+
+STDMETHODIMP RecordingSink::PenPoint(LONG x, LONG y, float inkWeight)
+{
+    record(penPoint(x, y, inkWeight));
+    return eventResult;
+}
+
+STDMETHODIMP RecordingSink::OptionSelected(LONG optionNumber)
+{
+    record(optionSelected(optionNumber));
+    return eventResult;
+}
+
+STDMETHODIMP RecordingSink::ItemSelected(LONG controlId, BSTR)
+{
+    Event event{Event::ItemSelected};
+    event.x = controlId;
+    record(event);
+    return eventResult;
+}
+
+void RecordingSink::record(const Event& event)
+{
+    Event stamped = event;
+    stamped.threadId = GetCurrentThreadId();
+    ExclusiveGuard guard(lock);
+    log.push_back(stamped);
+    WakeAllConditionVariable(&changed);
+}
+
+std::vector<RecordingSink::Event> RecordingSink::events() const
+{
+    SharedGuard guard(lock);
+    return log;
+}
+
+size_t RecordingSink::count() const
+{
+    SharedGuard guard(lock);
+    return log.size();
+}
+
+bool RecordingSink::waitForCount(size_t n, DWORD timeoutMs) const
+{
+    ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    auto& self = const_cast<RecordingSink&>(*this);
+    ExclusiveGuard guard(self.lock);
+    while (self.log.size() < n) {
+        ULONGLONG now = GetTickCount64();
+        if (now >= deadline)
+            return false;
+        SleepConditionVariableSRW(&self.changed, reinterpret_cast<PSRWLOCK>(&self.lock),
+                                  static_cast<DWORD>(deadline - now), 0);
+    }
+    return true;
+}
+
+void RecordingSink::clear()
+{
+    ExclusiveGuard guard(lock);
+    log.clear();
+}
+
+RecordingSink::Event penDown() { return {RecordingSink::Event::PenDown}; }
+RecordingSink::Event penUp() { return {RecordingSink::Event::PenUp}; }
+
+RecordingSink::Event penPoint(LONG x, LONG y, float inkWeight)
+{
+    RecordingSink::Event event{RecordingSink::Event::PenPoint};
+    event.x = x;
+    event.y = y;
+    event.inkWeight = inkWeight;
+    return event;
+}
+
+RecordingSink::Event optionSelected(LONG option)
+{
+    RecordingSink::Event event{RecordingSink::Event::OptionSelected};
+    event.x = option;
+    return event;
+}
+
+void PrintTo(const RecordingSink::Event& event, std::ostream* os)
+{
+    static const char* const names[] = {"PenDown", "PenUp", "PenPoint", "OptionSelected", "ItemSelected"};
+    *os << names[event.kind];
+    if (event.kind == RecordingSink::Event::PenPoint)
+        *os << "(" << event.x << ", " << event.y << ", " << event.inkWeight << ")";
+    else if (event.kind != RecordingSink::Event::PenDown && event.kind != RecordingSink::Event::PenUp)
+        *os << "(" << event.x << ")";
+}
+
+namespace {
+struct WindowSearch {
+    const char* caption;
+    DWORD threadId;
+    HWND found;
+};
+
+BOOL CALLBACK matchWindow(HWND window, LPARAM parameter)
+{
+    auto* search = reinterpret_cast<WindowSearch*>(parameter);
+    if (search->threadId && GetWindowThreadProcessId(window, nullptr) != search->threadId)
+        return TRUE;
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() || !IsWindowVisible(window))
+        return TRUE;
+    if (windowText(window) != search->caption)
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+} // namespace
+
+HWND waitForWindow(const char* caption, DWORD timeoutMs, DWORD threadId)
+{
+    ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        WindowSearch search{caption, threadId, nullptr};
+        EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&search));
+        if (search.found || GetTickCount64() >= deadline)
+            return search.found;
+        Sleep(10);
+    }
+}
+
+std::string windowText(HWND window)
+{
+    char text[2048] = "";
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+std::string dialogItemText(HWND dialog, int id)
+{
+    char text[2048] = "";
+    GetDlgItemTextA(dialog, id, text, sizeof text);
+    return text;
+}
+
+std::string commonAppDataFolder()
+{
+    char folder[MAX_PATH] = "";
+    SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, folder);
+    return folder;
+}
+
+bool fileExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+std::string testExecutableFolder()
+{
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string folder = path;
+    return folder.substr(0, folder.find_last_of('\\'));
+}

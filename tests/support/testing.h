@@ -1,0 +1,111 @@
+// Shared helpers of the test programs: the control loaded from its built
+// DLL, a recording event sink and window helpers.
+#pragma once
+
+#include <windows.h>
+#include <ocidl.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "SignaturePad_h.h"
+#include "Prelvane_h.h"
+#include "TallowmarkServices_h.h"
+#include "handles.h"
+#include "sync.h"
+
+// The control's file name next to the test programs.
+constexpr const char* controlFileName = "SignaturePad.dll";
+
+// COM initialised on the calling thread for the life of the object.
+class ComApartment {
+public:
+    explicit ComApartment(DWORD model = COINIT_APARTMENTTHREADED) { EXPECT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, model))); }
+    ~ComApartment() { CoUninitialize(); }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+};
+
+// The built control DLL, loaded once per process (or from another path).
+class ControlLibrary {
+public:
+    explicit ControlLibrary(const std::string& path = controlFileName);
+    ~ControlLibrary();
+    ControlLibrary(const ControlLibrary&) = delete;
+    ControlLibrary& operator=(const ControlLibrary&) = delete;
+
+    HMODULE module() const { return handle; }
+    FARPROC entry(const char* name) const;
+    // The class factory, straight from DllGetClassObject.
+    HRESULT getClassObject(REFCLSID clsid, REFIID riid, void** object) const;
+    // A new control; fails the test when it cannot be made.
+    ComPtr<ISignaturePad> create() const;
+
+private:
+    HMODULE handle;
+};
+
+// The process-wide instance loaded from the test programs' folder.
+const ControlLibrary& control();
+
+// Records every event it receives, on any thread, in order.
+class RecordingSink : public ISignaturePadEvents {
+public:
+    struct Event {
+        enum Kind { PenDown, PenUp, PenPoint, OptionSelected, ItemSelected } kind;
+        LONG x = 0, y = 0;          // PenPoint; optionNumber in x for OptionSelected
+        float inkWeight = 0.0f;
+        DWORD threadId = 0;
+        bool operator==(const Event& other) const;
+    };
+
+    RecordingSink() = default;
+    RecordingSink(const RecordingSink&) = delete;
+    RecordingSink& operator=(const RecordingSink&) = delete;
+    virtual ~RecordingSink() = default;
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refCount; }
+    STDMETHODIMP_(ULONG) Release() override { return --refCount; }   // lives on the test's stack
+    STDMETHODIMP PenDown() override;
+    STDMETHODIMP PenUp() override;
+    STDMETHODIMP PenPoint(LONG x, LONG y, float inkWeight) override;
+    STDMETHODIMP OptionSelected(LONG optionNumber) override;
+    STDMETHODIMP ItemSelected(LONG controlId, BSTR selectedItem) override;
+
+    std::vector<Event> events() const;
+    size_t count() const;
+    // Waits until at least n events have arrived; false on timeout.
+    bool waitForCount(size_t n, DWORD timeoutMs = 5000) const;
+    void clear();
+
+    std::atomic<ULONG> refCount{0};
+    // What each event method returns; a failure must not stop delivery.
+    HRESULT eventResult = S_OK;
+
+protected:
+    virtual void record(const Event& event);
+
+private:
+    mutable SlimLock lock;
+    CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;
+    std::vector<Event> log;
+};
+
+RecordingSink::Event penDown();
+RecordingSink::Event penUp();
+RecordingSink::Event penPoint(LONG x, LONG y, float inkWeight = 0.0f);
+RecordingSink::Event optionSelected(LONG option);
+void PrintTo(const RecordingSink::Event& event, std::ostream* os);
+
+// Window helpers for message boxes and dialogs.
+HWND waitForWindow(const char* caption, DWORD timeoutMs = 5000, DWORD processThreadId = 0);
+std::string windowText(HWND window);
+std::string dialogItemText(HWND dialog, int id);
+
+// Files and folders.
+std::string commonAppDataFolder();
+bool fileExists(const std::string& path);
+std::string readFile(const std::string& path);
+std::string testExecutableFolder();
