@@ -1,1 +1,4 @@
-// placeholder
+// Placeholder until the properties component lands.
+#include <windows.h>
+STDAPI DllRegisterServer() { return S_OK; }
+STDAPI DllUnregisterServer() { return S_OK; }
