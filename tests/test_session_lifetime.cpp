@@ -30,7 +30,7 @@ protected:
     {
         size_t before = sink.count();
         vpad_queue_pen(penType, 0, 10, 20);
-        EXPECT_TRUE(sink.waitForCount(before + 1));
+        EXPECT_TRUE(sink.waitForCount(before + 2)) << "PenUp and its PenPoint";
         Events events = sink.events();
         if (events.size() <= before)
             return UniqueHandle();
