@@ -24,13 +24,15 @@ bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000)
 
 class ReaderLifetimeTest : public PadSessionTest {
 protected:
-    // Sends one pen-up report, which leaves the pen up, and returns a handle
-    // on the thread that delivered it.
+    // Sends one pen-up report, which leaves the pen up, waits until it has
+    // been handled and returns a handle on the thread that delivered it.
     UniqueHandle readerFromOneEvent()
     {
         size_t before = sink.count();
         vpad_queue_pen(penType, 0, 10, 20);
         EXPECT_TRUE(sink.waitForCount(before + 2)) << "PenUp and its PenPoint";
+        // The reader holds a reference on the object until its callback returns.
+        waitIdle();
         Events events = sink.events();
         if (events.size() <= before)
             return UniqueHandle();
