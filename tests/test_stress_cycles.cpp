@@ -1,0 +1,162 @@
+// Sessions by the thousand with pen input flowing: Start and Stop on one
+// object, and objects made, loaded, started and released one after another.
+// Afterwards the process holds what it held before: its handles and threads,
+// the memory blocks the control took from the C runtime, and the references
+// counted on the sinks, the object and the class factory.
+#include "process_resources.h"
+#include "stress_testing.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr int cycles = 1000;
+constexpr DWORD eventWaitMs = 5000;
+
+ULONG countOf(IUnknown* object)
+{
+    object->AddRef();
+    return object->Release();
+}
+
+// The class factory's own count, less the reference taken to look at it.
+LONG factoryCount()
+{
+    ComPtr<IClassFactory> factory;
+    EXPECT_EQ(control().getClassObject(CLSID_TallowmarkSignaturePad, IID_IClassFactory, factory.putVoid()), S_OK);
+    if (!factory)
+        return -1;
+    factory->AddRef();
+    return static_cast<LONG>(factory->Release()) - 1;
+}
+
+// Waits until the sink has counted more events than it had.
+bool moreEventsThan(const CountingSink& sink, long long before)
+{
+    return waitUntil([&] { return sink.total() > before; }, eventWaitMs);
+}
+
+void printTiming(const char* what, int count, ULONGLONG startMs)
+{
+    printf("[ figures  ] %d %s in %llu ms\n", count, what, GetTickCount64() - startMs);
+}
+
+} // namespace
+
+class SessionCycles : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        vpad_reset();
+        vpad_connect("ST-1500 Stress");
+    }
+    void TearDown() override { vpad_reset(); }
+
+    ComApartment com;
+};
+
+TEST_F(SessionCycles, StartAndStopAThousandTimesWithPenInputFlowing)
+{
+    ComPtr<ISignaturePad> pad = control().create();
+    ASSERT_TRUE(pad);
+    CountingSink sink;
+    DWORD cookie = adviseSink(pad.get(), &sink);
+    ASSERT_NE(cookie, 0u);
+    LoadOutcome loaded = loadClosingMessages(pad.get());
+    ASSERT_EQ(loaded.result, 0);
+    ULONG hostCount = countOf(pad.get());
+
+    PenFeeder feeder;
+    // Each cycle waits for input from its own reader before it stops it.
+    auto cycle = [&] {
+        long long before = sink.total();
+        EXPECT_EQ(pad->Start(), 0);
+        bool flowed = moreEventsThan(sink, before);
+        EXPECT_EQ(pad->Stop(), 0);
+        return flowed;
+    };
+    // Wine starts some threads of its own on first use.
+    ASSERT_TRUE(cycle());
+    ModuleAllocations allocations(control().module());
+    ASSERT_TRUE(allocations.installed());
+    ResourceCounts baseline = resourceCounts();
+    ASSERT_GT(baseline.handles, 0);
+    ASSERT_GT(baseline.threads, 0);
+
+    ULONGLONG start = GetTickCount64();
+    int flowing = 0;
+    for (int i = 0; i < cycles; ++i) {
+        if (!cycle())
+            break;
+        ++flowing;
+    }
+    printTiming("Start/Stop cycles", flowing, start);
+    EXPECT_EQ(flowing, cycles) << "a started reader delivered nothing";
+    EXPECT_EQ(vpad_device()->isOpen, 0);
+
+    EXPECT_EQ(settledCounts(baseline), baseline);
+    EXPECT_EQ(allocations.live(), 0);
+    EXPECT_GE(allocations.allocated(), cycles) << "every cycle's deliveries allocate their snapshots";
+    feeder.stop();
+
+    EXPECT_EQ(countOf(pad.get()), hostCount);
+    EXPECT_EQ(sink.unpaired(), 0);
+    EXPECT_GE(sink.count(CountingSink::Down), 1);
+    EXPECT_GE(sink.count(CountingSink::Point), cycles);
+    EXPECT_EQ(sink.refCount, 1u);
+    EXPECT_EQ(unadviseSink(pad.get(), cookie), S_OK);
+    EXPECT_EQ(sink.refCount, 0u);
+}
+
+TEST_F(SessionCycles, AThousandObjectsMadeLoadedStartedAndReleasedWithPenInputFlowing)
+{
+    CountingSink sink;
+    PenFeeder feeder;
+    // Every other object is released while its reader runs, without Stop.
+    auto cycle = [&](int i) {
+        ComPtr<ISignaturePad> pad = control().create();
+        if (!pad)
+            return false;
+        if (!adviseSink(pad.get(), &sink))
+            return false;
+        LoadOutcome loaded = loadClosingMessages(pad.get());
+        EXPECT_EQ(loaded.result, 0);
+        EXPECT_TRUE(loaded.messages.empty());
+        long long before = sink.total();
+        EXPECT_EQ(pad->Start(), 0);
+        bool flowed = moreEventsThan(sink, before);
+        if (i % 2) {
+            EXPECT_EQ(pad->Stop(), 0);
+        }
+        pad.reset();
+        // The reader may hold the last reference for the event under way:
+        // the object then goes when that event returns.
+        bool gone = waitUntil([&] { return sink.refCount == 0; }, eventWaitMs);
+        EXPECT_TRUE(gone) << "object " << i << " still holds the sink";
+        return flowed && gone;
+    };
+    ASSERT_TRUE(cycle(0));
+    ModuleAllocations allocations(control().module());
+    ASSERT_TRUE(allocations.installed());
+    ResourceCounts baseline = resourceCounts();
+    LONG factory = factoryCount();
+
+    ULONGLONG start = GetTickCount64();
+    int completed = 0;
+    for (int i = 1; i <= cycles; ++i) {
+        if (!cycle(i))
+            break;
+        ++completed;
+    }
+    printTiming("create/Load/Start/release cycles", completed, start);
+    EXPECT_EQ(completed, cycles);
+    EXPECT_EQ(vpad_device()->isOpen, 0);
+
+    EXPECT_EQ(settledCounts(baseline), baseline);
+    EXPECT_EQ(allocations.live(), 0);
+    EXPECT_GE(allocations.allocated(), cycles) << "every object is allocated";
+    EXPECT_EQ(factoryCount(), factory);
+    feeder.stop();
+    EXPECT_EQ(sink.unpaired(), 0);
+    EXPECT_GE(sink.count(CountingSink::Point), cycles);
+}
