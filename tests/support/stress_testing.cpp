@@ -144,3 +144,9 @@ void PenFeeder::stop()
     stopping = true;
     EXPECT_TRUE(thread.join()) << "the pen feeder hangs";
 }
+
+bool returnsWithin(DWORD timeoutMs, std::function<void()> call)
+{
+    TestThread thread(std::move(call));
+    return thread.join(timeoutMs);
+}

@@ -103,3 +103,8 @@ private:
     std::atomic<long long> reports{0};
     TestThread thread;
 };
+
+// Runs the call on a thread of its own and waits for it with a bound: false
+// when it has not returned in time (and the process then ends as a failure
+// once the thread's own bound has passed).
+bool returnsWithin(DWORD timeoutMs, std::function<void()> call);
