@@ -178,6 +178,17 @@ ResourceCounts settledCounts(const ResourceCounts& expected, DWORD timeoutMs)
     return counts;
 }
 
+ResourceCounts countsWithThreads(long threads, DWORD timeoutMs)
+{
+    ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    ResourceCounts counts = resourceCounts();
+    while (counts.threads != threads && GetTickCount64() < deadline) {
+        Sleep(10);
+        counts = resourceCounts();
+    }
+    return counts;
+}
+
 ModuleAllocations::ModuleAllocations(HMODULE module) : module(module)
 {
     for (const Redirection& redirection : redirections)

@@ -28,6 +28,8 @@ ResourceCounts resourceCounts();
 // have not after the wait: a thread that has ended leaves the process's list
 // a moment after its handle signals.
 ResourceCounts settledCounts(const ResourceCounts& expected, DWORD timeoutMs = 5000);
+// The counts once the process has `threads` threads, or the last ones taken.
+ResourceCounts countsWithThreads(long threads, DWORD timeoutMs = 5000);
 
 // Counts the blocks that one module allocates through its imports of the C
 // runtime (malloc, calloc, realloc, _strdup) and frees through free, from

@@ -1,0 +1,204 @@
+// Several objects started at once in one process, on the one pad. They share
+// its device record, the record's single application slot and the
+// process-wide pen state: each report reaches at most one of them, the one
+// whose reader read it when that reader's object holds the slot, and closing
+// the pad for one object ends every reader. Nothing may crash, deliver a
+// report twice, cut a delivery short or leak, whatever the order of Start,
+// Stop and release, on one host thread or on several.
+#include "process_resources.h"
+#include "stress_testing.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+constexpr size_t objectCount = 4;
+constexpr int strokeLength = 20;
+
+// In the MinGW build the thread library (winpthreads) gives each thread that
+// uses the control's thread-local variable (its reader threads, and host
+// threads that stop a reader) a record of 480 bytes with an event, and keeps
+// the records of ended threads for reuse. Once threads run side by side in
+// new numbers, the process keeps up to one more record, block and handle,
+// for each thread that ran at once: never one per object or per round.
+void expectBackToBaseline(const ResourceCounts& baseline, const ModuleAllocations& allocations, long threadsAtOnce)
+{
+    ResourceCounts counts = countsWithThreads(baseline.threads);
+    EXPECT_EQ(counts.threads, baseline.threads);
+    EXPECT_GE(counts.handles, baseline.handles);
+    EXPECT_LE(counts.handles, baseline.handles + threadsAtOnce);
+    EXPECT_GE(allocations.live(), 0);
+    EXPECT_LE(allocations.live(), threadsAtOnce);
+}
+
+// The reports a sink was handed: each report becomes exactly one PenDown,
+// PenUp or positioned PenPoint.
+long long reportsDelivered(const CountingSink& sink)
+{
+    return sink.count(CountingSink::Down) + sink.count(CountingSink::Up) + sink.count(CountingSink::Point);
+}
+
+class SeveralObjects : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        vpad_reset();
+        vpad_connect("ST-1500 Shared");
+    }
+    void TearDown() override { vpad_reset(); }
+
+    ComApartment com;
+};
+
+} // namespace
+
+TEST_F(SeveralObjects, FourObjectsStartedTogetherOnOneHostThreadAHundredTimes)
+{
+    constexpr int rounds = 100;
+    constexpr int strokesPerRound = 50;
+    std::array<CountingSink, objectCount> sinks;
+    long long queued = 0;
+    // How often each object, by its place in the order of Start, was handed input.
+    std::array<int, objectCount> served = {};
+    // Reader threads still running once the round's input has been read.
+    long readersRunning = 0;
+
+    auto round = [&](int number) {
+        long threadsBefore = processThreadCount();
+        std::array<ComPtr<ISignaturePad>, objectCount> pads;
+        std::array<long long, objectCount> before;
+        for (size_t i = 0; i < objectCount; ++i) {
+            pads[i] = control().create();
+            if (!pads[i] || !adviseSink(pads[i].get(), &sinks[i]))
+                return false;
+            LoadOutcome loaded = loadClosingMessages(pads[i].get());
+            EXPECT_EQ(loaded.result, 0);
+            before[i] = reportsDelivered(sinks[i]);
+        }
+        for (auto& pad : pads)
+            EXPECT_EQ(pad->Start(), 0);
+        for (int stroke = 0; stroke < strokesPerRound; ++stroke)
+            queueStroke(strokeLength, static_cast<uint16_t>(stroke + 1));
+        queued += strokesPerRound * strokeLength;
+        EXPECT_EQ(vpad_wait_idle(5000), 1);
+
+        readersRunning += processThreadCount() - threadsBefore;
+        for (size_t i = 0; i < objectCount; ++i)
+            served[i] += reportsDelivered(sinks[i]) > before[i];
+
+        // Released in an order that changes from round to round, while input
+        // still comes: the first release closes the pad under every reader.
+        for (int stroke = 0; stroke < 5; ++stroke)
+            queueStroke(strokeLength, 1);
+        queued += 5 * strokeLength;
+        std::array<size_t, objectCount> order = {0, 1, 2, 3};
+        std::rotate(order.begin(), order.begin() + number % objectCount, order.end());
+        if (number % 2)
+            std::reverse(order.begin(), order.end());
+        for (size_t i : order) {
+            pads[i].reset();
+            EXPECT_TRUE(waitUntil([&] { return sinks[i].refCount == 0; })) << "object " << i;
+        }
+        return !::testing::Test::HasFailure();
+    };
+
+    ASSERT_TRUE(round(0));
+    ModuleAllocations allocations(control().module());
+    ASSERT_TRUE(allocations.installed());
+    ResourceCounts baseline = resourceCounts();
+    ULONGLONG start = GetTickCount64();
+    int completed = 0;
+    for (int number = 1; number <= rounds && round(number); ++number)
+        ++completed;
+    long long delivered = 0;
+    for (const CountingSink& sink : sinks) {
+        EXPECT_EQ(sink.unpaired(), 0);
+        delivered += reportsDelivered(sink);
+    }
+    printf("[ figures  ] %d rounds of %zu objects started together in %llu ms; %lld of %lld reports delivered; "
+           "objects handed input, by their place in the order of Start: %d %d %d %d of %d rounds; readers still "
+           "running after the input: %.2f a round\n",
+        completed, objectCount, GetTickCount64() - start, delivered, queued, served[0], served[1], served[2],
+        served[3], rounds + 1, static_cast<double>(readersRunning) / (rounds + 1));
+    EXPECT_LE(delivered, queued) << "a report reached more than one object";
+    EXPECT_GT(delivered, 0);
+    EXPECT_EQ(completed, rounds);
+    EXPECT_EQ(vpad_device()->isOpen, 0);
+    // The readers of the four objects and the host's thread.
+    expectBackToBaseline(baseline, allocations, objectCount + 1);
+}
+
+TEST_F(SeveralObjects, FourHostThreadsEachStartingAndReleasingItsOwnObjectsAtOnce)
+{
+    constexpr int roundsPerThread = 50;
+    struct Host {
+        CountingSink sink;
+        std::atomic<int> rounds{0};
+        std::atomic<int> failedLoads{0};
+    };
+    std::array<Host, objectCount> hosts;
+
+    // Each host thread keeps making, loading and starting an object, lets it
+    // run a moment, stops it or not, and releases it.
+    auto hostThread = [](Host& host, int seed) {
+        return [&host, seed] {
+            ComApartment apartment;
+            for (int round = 0; round < roundsPerThread; ++round) {
+                ComPtr<ISignaturePad> pad = control().create();
+                if (!pad || !adviseSink(pad.get(), &host.sink))
+                    return;
+                if (loadClosingMessages(pad.get()).result != 0)
+                    ++host.failedLoads;
+                pad->Start();
+                Sleep((round + seed) % 3);
+                if ((round + seed) % 2)
+                    pad->Stop();
+                pad.reset();
+                if (!waitUntil([&] { return host.sink.refCount == 0; }))
+                    return;
+                ++host.rounds;
+            }
+        };
+    };
+
+    auto runHosts = [&](int seedBase) {
+        PenFeeder feeder(strokeLength);
+        std::vector<std::unique_ptr<TestThread>> threads;
+        for (size_t i = 0; i < objectCount; ++i)
+            threads.push_back(std::make_unique<TestThread>(hostThread(hosts[i], seedBase + static_cast<int>(i))));
+        for (auto& thread : threads)
+            EXPECT_TRUE(thread->join(60000));
+        threads.clear();
+        feeder.stop();
+        return feeder.queued();
+    };
+
+    long long queued = runHosts(0);
+    ModuleAllocations allocations(control().module());
+    ASSERT_TRUE(allocations.installed());
+    ResourceCounts baseline = resourceCounts();
+    for (Host& host : hosts)
+        host.rounds = 0;
+    ULONGLONG start = GetTickCount64();
+    queued += runHosts(1);
+
+    long long delivered = 0;
+    for (Host& host : hosts) {
+        EXPECT_EQ(host.rounds, roundsPerThread);
+        EXPECT_EQ(host.sink.refCount, 0u);
+        EXPECT_EQ(host.sink.unpaired(), 0);
+        // A Load may meet the pad held open by another object: it still finds and opens it.
+        EXPECT_EQ(host.failedLoads, 0);
+        delivered += reportsDelivered(host.sink);
+    }
+    printf("[ figures  ] %zu host threads, %d objects each, in %llu ms; %lld of %lld reports delivered\n",
+        objectCount, roundsPerThread, GetTickCount64() - start, delivered, queued);
+    EXPECT_LE(delivered, queued) << "a report reached more than one object";
+    EXPECT_GT(delivered, 0);
+    EXPECT_EQ(vpad_device()->isOpen, 0);
+    // Four host threads and their objects' readers.
+    expectBackToBaseline(baseline, allocations, 2 * objectCount);
+}
