@@ -113,11 +113,6 @@ const Redirection redirections[] = {
 
 } // namespace
 
-void PrintTo(const ResourceCounts& counts, std::ostream* os)
-{
-    *os << counts.handles << " handles, " << counts.threads << " threads";
-}
-
 long processHandleCount()
 {
     auto query = reinterpret_cast<QuerySystemInformation>(
@@ -158,6 +153,8 @@ long processThreadCount()
     return count;
 }
 
+namespace {
+
 ResourceCounts resourceCounts()
 {
     ResourceCounts counts;
@@ -167,16 +164,7 @@ ResourceCounts resourceCounts()
     return counts;
 }
 
-ResourceCounts settledCounts(const ResourceCounts& expected, DWORD timeoutMs)
-{
-    ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    ResourceCounts counts = resourceCounts();
-    while (!(counts == expected) && GetTickCount64() < deadline) {
-        Sleep(10);
-        counts = resourceCounts();
-    }
-    return counts;
-}
+} // namespace
 
 ResourceCounts countsWithThreads(long threads, DWORD timeoutMs)
 {
@@ -221,4 +209,19 @@ long long ModuleAllocations::live() const
 long long ModuleAllocations::allocated() const
 {
     return allocatedBlocks;
+}
+
+::testing::AssertionResult backToBaseline(const ResourceCounts& baseline, const ModuleAllocations& allocations,
+    long threadRecords)
+{
+    ResourceCounts counts = countsWithThreads(baseline.threads);
+    long long live = allocations.live();
+    long keptHandles = counts.handles - baseline.handles;
+    if (counts.threads == baseline.threads && keptHandles >= 0 && keptHandles <= threadRecords && live >= 0 &&
+        live <= threadRecords)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "threads " << counts.threads << " (were " << baseline.threads
+                                         << "), handles " << counts.handles << " (were " << baseline.handles
+                                         << "), live blocks of the module " << live << ", at most "
+                                         << threadRecords << " kept allowed";
 }

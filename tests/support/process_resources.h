@@ -5,30 +5,21 @@
 
 #include <windows.h>
 
-#include <atomic>
-#include <ostream>
+#include <gtest/gtest.h>
 
 struct ResourceCounts {
     long handles = -1;      // -1: could not be counted
     long threads = -1;
-    bool operator==(const ResourceCounts& other) const
-    {
-        return handles == other.handles && threads == other.threads;
-    }
 };
-void PrintTo(const ResourceCounts& counts, std::ostream* os);
 
 // Handles open in this process, from the system's handle list (under Wine 8
 // GetProcessHandleCount answers 0 whatever the process holds).
 long processHandleCount();
 // Threads of this process, from a Toolhelp snapshot.
 long processThreadCount();
-ResourceCounts resourceCounts();
-// The counts once they equal `expected`, or the last ones taken when they
-// have not after the wait: a thread that has ended leaves the process's list
-// a moment after its handle signals.
-ResourceCounts settledCounts(const ResourceCounts& expected, DWORD timeoutMs = 5000);
-// The counts once the process has `threads` threads, or the last ones taken.
+// The counts once the process has `threads` threads, or the last ones taken
+// when it has not after the wait: a thread that has ended leaves the
+// process's list a moment after its handle signals.
 ResourceCounts countsWithThreads(long threads, DWORD timeoutMs = 5000);
 
 // Counts the blocks that one module allocates through its imports of the C
@@ -53,3 +44,17 @@ private:
     HMODULE module;
     int patchedSlots = 0;
 };
+
+// Whether the process is back where the baseline found it once it is down to
+// the baseline's threads: no handle and no block of the module's gone
+// missing, and none kept beyond `threadRecords` of each.
+//
+// In the MinGW build the thread library (winpthreads) gives each thread that
+// touches the control's thread-local variable (its reader threads, and host
+// threads that stop a reader or release an object) a record of 480 bytes
+// with an event, and keeps the records of ended threads for reuse. When more
+// such threads run at once than before, the pool grows by a record: so the
+// process may keep up to one block and one handle for each thread that ran
+// the control's code at the same time, never one per object or per cycle.
+::testing::AssertionResult backToBaseline(const ResourceCounts& baseline, const ModuleAllocations& allocations,
+    long threadRecords);
