@@ -73,6 +73,16 @@ struct SidTraits {
     static Type invalid() { return nullptr; }
     static void close(Type s) { FreeSid(s); }
 };
+struct MemoryDcTraits {
+    using Type = HDC;
+    static Type invalid() { return nullptr; }
+    static void close(Type dc) { DeleteDC(dc); }
+};
+struct WindowTraits {
+    using Type = HWND;
+    static Type invalid() { return nullptr; }
+    static void close(Type window) { DestroyWindow(window); }
+};
 
 using UniqueHandle = UniqueResource<HandleTraits>;
 using UniqueFile = UniqueResource<FileHandleTraits>;
@@ -80,6 +90,26 @@ using UniqueRegKey = UniqueResource<RegKeyTraits>;
 using UniqueBstr = UniqueResource<BstrTraits>;
 using UniqueGdiObject = UniqueResource<GdiObjectTraits>;
 using UniqueSid = UniqueResource<SidTraits>;
+using UniqueMemoryDc = UniqueResource<MemoryDcTraits>;   // from CreateCompatibleDC
+using UniqueWindow = UniqueResource<WindowTraits>;
+
+// Keeps a GDI object selected into a device context for its own lifetime and
+// puts the previous one back, so the object can be deleted afterwards.
+class ScopedSelection {
+public:
+    ScopedSelection(HDC dc, HGDIOBJ object) : dc(dc), previous(SelectObject(dc, object)) {}
+    ~ScopedSelection()
+    {
+        if (previous)
+            SelectObject(dc, previous);
+    }
+    ScopedSelection(const ScopedSelection&) = delete;
+    ScopedSelection& operator=(const ScopedSelection&) = delete;
+
+private:
+    HDC dc;
+    HGDIOBJ previous;
+};
 
 // Holds one COM reference.
 template <typename Interface>
