@@ -383,9 +383,10 @@ TEST(HostFailures, AnUnregisteredControlIsReportedAndRegisteringAgainHelps)
 TEST(HostSettings, TheSheetShowsOnTheHostsFrameAndCancelGoesOnToCapture)
 {
     std::string recording = writeRecording("known.txt", knownRecording);
+    std::string out = temporaryFolder("tallowmark-host-known");
     HWND owner = nullptr;
     std::string frameTitle;
-    HostRun run = runHost("--settings \"" + recording + "\"", [&](const RunningHost& host) {
+    HostRun run = runHost("--settings --out \"" + out + "\" \"" + recording + "\"", [&](const RunningHost& host) {
         HWND sheet = waitForHostWindow(host, " Properties");
         ASSERT_NE(sheet, nullptr) << "no settings sheet";
         owner = GetWindow(sheet, GW_OWNER);
@@ -400,7 +401,8 @@ TEST(HostSettings, TheSheetShowsOnTheHostsFrameAndCancelGoesOnToCapture)
 TEST(HostSettings, ChoosingAPadFamilyWhoseModuleIsMissingKeepsTheControlAndCaptures)
 {
     std::string recording = writeRecording("known.txt", knownRecording);
-    HostRun run = runHost("--settings \"" + recording + "\"", [&](const RunningHost& host) {
+    std::string out = temporaryFolder("tallowmark-host-known");
+    HostRun run = runHost("--settings --out \"" + out + "\" \"" + recording + "\"", [&](const RunningHost& host) {
         HWND sheet = waitForHostWindow(host, " Properties");
         ASSERT_NE(sheet, nullptr) << "no settings sheet";
         HWND page = reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
