@@ -50,17 +50,12 @@ std::wstring fullPathOf(const std::wstring& path)
     return length && length < MAX_PATH ? std::wstring(full) : path;
 }
 
-LRESULT CALLBACK frameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
 // The document window of a signing application; the control parents its
 // settings sheet to it. It stays hidden in this console demo.
 UniqueWindow createFrameWindow()
 {
     WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = frameProc;
+    windowClass.lpfnWndProc = DefWindowProcW;
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = L"TallowmarkDemoHostFrame";
     RegisterClassW(&windowClass);
