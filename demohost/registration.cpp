@@ -40,7 +40,7 @@ bool registerServer(const std::wstring& path, std::string& error)
     GetExitCodeProcess(processHandle.get(), &exitCode);
     if (exitCode != 0) {
         error = "regsvr32 could not register " + narrow(path) + " (exit code " + std::to_string(exitCode) +
-                "); registering needs administrator rights";
+                "); registering writes under HKEY_CLASSES_ROOT and needs administrator rights";
         return false;
     }
     return true;

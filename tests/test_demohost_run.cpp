@@ -77,9 +77,20 @@ HostRun runHost(const std::string& arguments, const std::function<void(const Run
         startup.hStdOutput = out.get();
         startup.hStdError = err.get();
         PROCESS_INFORMATION process = {};
-        if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                &process)) {
-            ADD_FAILURE() << "cannot start " << program << ": " << GetLastError();
+        // Wine now and then fails to start a process under load (error 1359,
+        // ERROR_INTERNAL_ERROR); starting it again works.
+        bool started = false;
+        DWORD startError = 0;
+        for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+            started = CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                &startup, &process);
+            if (!started) {
+                startError = GetLastError();
+                Sleep(200);
+            }
+        }
+        if (!started) {
+            ADD_FAILURE() << "cannot start " << program << ": " << startError;
             return run;
         }
         UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
