@@ -118,10 +118,10 @@ int run(const Options& options)
     }
 
     UniqueWindow frame = createFrameWindow();
-    ComPtr<SignatureSink> sink = SignatureSink::create();
     if (!frame)
         return fail(ExitControl, "cannot create the host's frame window: " +
                                      describeResult(HRESULT_FROM_WIN32(GetLastError())) + " (is a display set?)");
+    ComPtr<SignatureSink> sink = SignatureSink::create();
     if (!sink)
         return fail(ExitControl, "cannot create the host's event sink");
     PadHost host(frame.get(), sink.get());
