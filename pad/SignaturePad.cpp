@@ -38,10 +38,7 @@ SignaturePad::SignaturePad(IUnknown* /* outer: never aggregated */)
 SignaturePad::~SignaturePad()
 {
     Unload();
-    if (properties) {
-        properties->SaveSettings();
-        properties->Release();
-    }
+    tearDownSettings();
     emptyInkList();
 }
 

@@ -244,3 +244,26 @@ std::string testExecutableFolder()
     std::string folder = path;
     return folder.substr(0, folder.find_last_of('\\'));
 }
+
+WindowWatcher::WindowWatcher(const char* caption, std::function<void(HWND)> action, DWORD timeoutMs)
+    : caption(caption), action(std::move(action)), timeoutMs(timeoutMs)
+{
+    thread = std::thread([this] {
+        HWND window = waitForWindow(this->caption.c_str(), this->timeoutMs);
+        windowFound = window != nullptr;
+        this->action(window);
+    });
+}
+
+WindowWatcher::~WindowWatcher()
+{
+    if (thread.joinable())
+        thread.join();
+}
+
+bool WindowWatcher::found()
+{
+    if (thread.joinable())
+        thread.join();
+    return windowFound;
+}

@@ -6,7 +6,10 @@
 #include <ocidl.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "SignaturePad_h.h"
@@ -109,3 +112,25 @@ std::string commonAppDataFolder();
 bool fileExists(const std::string& path);
 std::string readFile(const std::string& path);
 std::string testExecutableFolder();
+
+// Waits on its own thread for a visible window of this process with the
+// given caption and runs `action` with it (with null when none appeared in
+// time). The destructor waits for the thread: a test showing a modal window
+// keeps one of these alive around the call that blocks.
+class WindowWatcher {
+public:
+    WindowWatcher(const char* caption, std::function<void(HWND)> action, DWORD timeoutMs = 5000);
+    ~WindowWatcher();
+    WindowWatcher(const WindowWatcher&) = delete;
+    WindowWatcher& operator=(const WindowWatcher&) = delete;
+
+    // Whether the window appeared; waits for the thread first.
+    bool found();
+
+private:
+    std::string caption;
+    std::function<void(HWND)> action;
+    DWORD timeoutMs;
+    std::atomic<bool> windowFound{false};
+    std::thread thread;
+};
