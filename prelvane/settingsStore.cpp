@@ -12,12 +12,32 @@ constexpr size_t maxPathLength = 32767;
 
 std::atomic<unsigned> temporaryFileCounter{0};
 
+// Another process may hold the settings file for a moment (a reader, a
+// scanner), and a file held open cannot be replaced: a step refused for that
+// reason is tried again for up to half a second.
+template <typename Step>
+bool retryWhileInUse(Step step)
+{
+    for (int attempt = 0;; ++attempt) {
+        if (step())
+            return true;
+        DWORD error = GetLastError();
+        if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || attempt == 50)
+            return false;
+        Sleep(10);
+    }
+}
+
 // Reads a whole file of at most the settings file's size limit; false when
 // it is missing, unreadable or larger.
 bool readSettingsFile(const std::wstring& path, std::string& text)
 {
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file;
+    retryWhileInUse([&] {
+        file.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return static_cast<bool>(file);
+    });
     LARGE_INTEGER size;
     if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 ||
         static_cast<ULONGLONG>(size.QuadPart) > settingsfile::maxFileSize)
@@ -66,7 +86,9 @@ public:
 
     bool moveTo(const std::wstring& target)
     {
-        if (!MoveFileExW(path.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        if (!retryWhileInUse([&] {
+                return MoveFileExW(path.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+            }))
             return false;
         path.clear();
         return true;

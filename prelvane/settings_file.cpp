@@ -10,14 +10,14 @@ const char headerPrefix[] = "PrelvaneSettings ";
 const char closingPrefix[] = "End ";
 const char hexDigits[] = "0123456789ABCDEF";
 
+// Hexadecimal digits are read as they are written, in upper case only: any
+// change to a file's text is a change to what it says.
 int hexValue(char c)
 {
     if (c >= '0' && c <= '9')
         return c - '0';
     if (c >= 'A' && c <= 'F')
         return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
     return -1;
 }
 
