@@ -8,6 +8,7 @@
 #include <array>
 #include <cstring>
 #include <random>
+#include <thread>
 
 namespace {
 

@@ -9,7 +9,6 @@
 #include <atomic>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "SignaturePad_h.h"
@@ -115,11 +114,14 @@ std::string testExecutableFolder();
 
 // Waits on its own thread for a visible window of this process with the
 // given caption and runs `action` with it (with null when none appeared in
-// time). The destructor waits for the thread: a test showing a modal window
-// keeps one of these alive around the call that blocks.
+// time). Waiting for that thread, in found() or the destructor, keeps the
+// calling thread's windows answering messages, so that a test showing a
+// modal window keeps one of these alive around the call that blocks.
 class WindowWatcher {
 public:
     WindowWatcher(const char* caption, std::function<void(HWND)> action, DWORD timeoutMs = 5000);
+    // The first visible top-level window of this process that `matches`.
+    WindowWatcher(std::function<bool(HWND)> matches, std::function<void(HWND)> action, DWORD timeoutMs = 5000);
     ~WindowWatcher();
     WindowWatcher(const WindowWatcher&) = delete;
     WindowWatcher& operator=(const WindowWatcher&) = delete;
@@ -128,9 +130,12 @@ public:
     bool found();
 
 private:
-    std::string caption;
+    static DWORD WINAPI watch(void* parameter);
+    void finish();
+
+    std::function<bool(HWND)> matches;
     std::function<void(HWND)> action;
     DWORD timeoutMs;
     std::atomic<bool> windowFound{false};
-    std::thread thread;
+    UniqueHandle thread;
 };
