@@ -127,7 +127,7 @@ bool RecordingSink::waitForCount(size_t n, DWORD timeoutMs) const
         ULONGLONG now = GetTickCount64();
         if (now >= deadline)
             return false;
-        SleepConditionVariableSRW(&self.changed, reinterpret_cast<PSRWLOCK>(&self.lock),
+        SleepConditionVariableSRW(&self.changed, self.lock.native(),
                                   static_cast<DWORD>(deadline - now), 0);
     }
     return true;
@@ -312,4 +312,18 @@ bool WindowWatcher::found()
 {
     finish();
     return windowFound;
+}
+
+std::string makeFolderLongerThan(const std::string& name, size_t length)
+{
+    char temp[MAX_PATH] = "";
+    GetTempPathA(MAX_PATH, temp);
+    std::string folder = std::string(temp) + name;
+    for (;;) {
+        std::wstring extended = L"\\\\?\\" + std::wstring(folder.begin(), folder.end());
+        CreateDirectoryW(extended.c_str(), nullptr);
+        if (folder.size() > length)
+            return folder;
+        folder += "\\" + std::string(60, 'x');
+    }
 }

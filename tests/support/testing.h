@@ -139,3 +139,8 @@ private:
     std::atomic<bool> windowFound{false};
     UniqueHandle thread;
 };
+
+// Makes a chain of folders under the temporary folder, starting with
+// 'name', whose full path is longer than 'length' characters, and returns
+// that path (without the "\\?\" prefix needed to use it).
+std::string makeFolderLongerThan(const std::string& name, size_t length);
