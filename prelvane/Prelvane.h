@@ -111,5 +111,9 @@ union PageRecord {
 };
 
 // Has the page client describe its page into a cleared record. A record whose
-// stated size is not that of a page record is refused.
+// stated size is not that of a page record, or that names no dialog
+// procedure or no template that can be found, is refused.
 HRESULT describePage(IPrelvanePageClient* pageClient, PageRecord& record);
+
+// The dialog template a page record names, or null when there is none.
+const BYTE* pageTemplate(const PROPSHEETPAGEA& page);

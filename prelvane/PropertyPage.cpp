@@ -14,20 +14,10 @@
 
 namespace {
 
-// The size of a dialog template in dialog units, from the record's resource
-// or in-memory template.
-bool templateSize(const PROPSHEETPAGEA& page, SIZE& size)
+// The size of the page's dialog template in dialog units.
+SIZE templateSize(const PROPSHEETPAGEA& page)
 {
-    const BYTE* dialog = nullptr;
-    if (page.dwFlags & PSP_DLGINDIRECT) {
-        dialog = reinterpret_cast<const BYTE*>(page.pResource);
-    } else {
-        HRSRC resource = FindResourceA(page.hInstance, page.pszTemplate, MAKEINTRESOURCEA(5) /* RT_DIALOG */);
-        HGLOBAL loaded = resource ? LoadResource(page.hInstance, resource) : nullptr;
-        dialog = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
-    }
-    if (!dialog)
-        return false;
+    const BYTE* dialog = pageTemplate(page);
     WORD version = 0;
     WORD signature = 0;
     memcpy(&version, dialog, sizeof version);
@@ -38,9 +28,7 @@ bool templateSize(const PROPSHEETPAGEA& page, SIZE& size)
     short cy = 0;
     memcpy(&cx, dialog + offset, sizeof cx);
     memcpy(&cy, dialog + offset + 2, sizeof cy);
-    size.cx = cx;
-    size.cy = cy;
-    return true;
+    return {cx, cy};
 }
 
 LPOLESTR taskMemoryCopy(const char* text)
@@ -169,9 +157,7 @@ STDMETHODIMP PrelvanePropertyPage::GetPageInfo(PROPPAGEINFO* info)
     HRESULT result = describePage(pageClient.get(), described);
     if (FAILED(result))
         return result;
-    SIZE units = {};
-    if (!templateSize(described.page, units))
-        return E_FAIL;
+    SIZE units = templateSize(described.page);
 
     char loadedTitle[256] = "";
     const char* title = "";
@@ -206,8 +192,6 @@ STDMETHODIMP PrelvanePropertyPage::Activate(HWND parent, LPCRECT rect, BOOL)
     if (FAILED(result))
         return result;
     const PROPSHEETPAGEA& description = record.page;
-    if (!description.pfnDlgProc)
-        return E_INVALIDARG;
 
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);

@@ -34,6 +34,17 @@ private:
 
 } // namespace
 
+const BYTE* pageTemplate(const PROPSHEETPAGEA& page)
+{
+    if (page.dwFlags & PSP_DLGINDIRECT)
+        return reinterpret_cast<const BYTE*>(page.pResource);
+    HRSRC resource = FindResourceA(page.hInstance, page.pszTemplate, MAKEINTRESOURCEA(5) /* RT_DIALOG */);
+    HGLOBAL loaded = resource ? LoadResource(page.hInstance, resource) : nullptr;
+    return loaded ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
+}
+
+// A page without a template or a procedure cannot be shown: a sheet would
+// stand empty, a frame without its page.
 HRESULT describePage(IPrelvanePageClient* pageClient, PageRecord& record)
 {
     ZeroMemory(&record, sizeof record);
@@ -41,8 +52,10 @@ HRESULT describePage(IPrelvanePageClient* pageClient, PageRecord& record)
     HRESULT result = pageClient->DescribePage(&record.page);
     if (FAILED(result))
         return result;
-    if (record.page.dwSize < PROPSHEETPAGEA_V1_SIZE || record.page.dwSize > sizeof record)
+    if (record.page.dwSize < PROPSHEETPAGEA_V1_SIZE || record.page.dwSize > sizeof record || !record.page.pfnDlgProc)
         return E_INVALIDARG;
+    if (!pageTemplate(record.page))
+        return HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND);
     return S_OK;
 }
 

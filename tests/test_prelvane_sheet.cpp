@@ -93,6 +93,8 @@ public:
     LONG pageCount = 1;
     DWORD recordSize = 104;
     HRESULT describeResult = S_OK;
+    bool withTemplate = true;
+    DLGPROC procedure = testPageProc;
     PageTemplate pageTemplate;
     PageLog log;
 
@@ -138,9 +140,9 @@ public:
         record->dwSize = recordSize;
         record->dwFlags = PSP_DLGINDIRECT | PSP_USETITLE;
         record->hInstance = GetModuleHandleA(nullptr);
-        record->pResource = pageTemplate.get();
+        record->pResource = withTemplate ? pageTemplate.get() : nullptr;
         record->pszTitle = "Test Page";
-        record->pfnDlgProc = testPageProc;
+        record->pfnDlgProc = procedure;
         record->lParam = reinterpret_cast<LPARAM>(&log);
         record->pfnCallback = nullptr;
         return S_OK;
@@ -324,6 +326,12 @@ TEST_F(SettingsSheet, NothingIsShownWithoutPagesTheComponentCanBuild)
     expectNoSheet(E_INVALIDARG);
     pageClient.recordSize = 1000;
     expectNoSheet(E_INVALIDARG);
+    pageClient.recordSize = 104;
+    pageClient.procedure = nullptr;
+    expectNoSheet(E_INVALIDARG);
+    pageClient.procedure = testPageProc;
+    pageClient.withTemplate = false;
+    expectNoSheet(HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND));
     EXPECT_TRUE(pageClient.log.events.empty());
 }
 

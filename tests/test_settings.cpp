@@ -418,3 +418,92 @@ TEST_F(MissingComponent, TheObjectWorksWithItsDefaultsShowsNothingAndSavesNothin
     }
     EXPECT_EQ(readFile(settingsFileFor()), text);
 }
+
+// The component and the page client stay usable when the object goes while
+// others hold them; neither holds the object, and neither reaches it again.
+TEST_F(Settings, TheComponentAndThePageClientOutliveTheObjectWithoutReachingIt)
+{
+    ComPtr<ISignaturePad> pad = control().create();
+    loadInto(pad.get(), changedSettings());
+    ComPtr<IPersistStream> persist = persistOf(pad.get());
+    ComPtr<IPrelvane> component = propertiesComponentOf(pad.get());
+    ComPtr<IPrelvanePageClient> pageClient;
+    ASSERT_EQ(pad->QueryInterface(IID_IPrelvanePageClient, pageClient.putVoid()), S_OK);
+    pad.reset();
+
+    // The object is gone: its destruction saved the settings.
+    expectSame(readPadSettings(readFile(settingsFileFor())), changedSettings());
+    LONG saves = 0;
+    EXPECT_EQ(component->GetSaveCount(&saves), S_OK);
+    EXPECT_EQ(saves, 1);
+
+    // The object's storage is no longer the component's: nothing of it is
+    // saved, snapshots hold nothing, and no sheet can be shown.
+    ComPtr<IStream> stream;
+    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, stream.put()), S_OK);
+    EXPECT_EQ(persist->Save(stream.get(), TRUE), S_OK);
+    std::string text = streamText(stream.get());
+    std::vector<settingsfile::Entry> entries;
+    EXPECT_TRUE(settingsfile::parse(text.data(), text.size(), entries));
+    EXPECT_TRUE(entries.empty());
+    EXPECT_EQ(component->SaveSnapshot(), S_OK);
+    EXPECT_EQ(component->RestoreSnapshot(), S_OK);
+    {
+        WindowWatcher sheet(" Properties", [](HWND window) {
+            if (window)
+                PostMessageA(window, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+        }, 300);
+        EXPECT_EQ(component->ShowSettingsSheet(nullptr, nullptr), E_UNEXPECTED);
+        EXPECT_FALSE(sheet.found());
+    }
+    BYTE record[128] = {};
+    EXPECT_EQ(pageClient->DescribePage(record), E_UNEXPECTED);
+    void* answer = reinterpret_cast<void*>(1);
+    EXPECT_EQ(pageClient->QueryInterface(IID_ISignaturePad, &answer), E_NOINTERFACE);
+    EXPECT_EQ(answer, nullptr);
+    expectSame(readPadSettings(readFile(settingsFileFor())), changedSettings());
+}
+
+// ShowProperties has the component show the settings sheet, owned by the
+// host's frame window, with the object's page; a build without the page's
+// template shows nothing.
+TEST_F(Settings, ShowPropertiesShowsTheSettingsSheetOwnedByTheFrameWindow)
+{
+    HWND frame = CreateWindowExA(0, "STATIC", "Host Frame", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 400, 300,
+                                 nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(frame, nullptr);
+    bool pageTemplate = FindResourceA(control().module(), MAKEINTRESOURCEA(800), MAKEINTRESOURCEA(5)) != nullptr;
+    ComPtr<ISignaturePad> pad = control().create();
+    pad->TakeFrameWindow(frame);
+    ComPtr<IPrelvane> component = propertiesComponentOf(pad.get());
+    HWND owner = nullptr;
+    char title[128] = "";
+    {
+        WindowWatcher sheet(" Properties", [&](HWND window) {
+            if (!window)
+                return;
+            owner = GetWindow(window, GW_OWNER);
+            TCITEMA item = {};
+            item.mask = TCIF_TEXT;
+            item.pszText = title;
+            item.cchTextMax = sizeof title;
+            SendMessageA(reinterpret_cast<HWND>(SendMessageA(window, PSM_GETTABCONTROL, 0, 0)), TCM_GETITEMA, 0,
+                         reinterpret_cast<LPARAM>(&item));
+            PostMessageA(window, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+        }, pageTemplate ? 5000 : 500);
+        EXPECT_EQ(pad->ShowProperties(), S_OK);
+        EXPECT_EQ(sheet.found(), pageTemplate);
+    }
+    if (pageTemplate) {
+        EXPECT_EQ(owner, frame);
+        EXPECT_STREQ(title, "Scriptel ST-1500 LCD");
+    }
+    // The reference taken on the object for the sheet is gone again.
+    pad->AddRef();
+    EXPECT_EQ(pad->Release(), 1u);
+    LONG depth = -1;
+    EXPECT_EQ(component->GetSnapshotDepth(&depth), S_OK);
+    EXPECT_EQ(depth, 0) << "the page's snapshots are balanced";
+    pad.reset();
+    DestroyWindow(frame);
+}
