@@ -73,10 +73,8 @@ void unlockServer()
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
-    if (reason == DLL_PROCESS_ATTACH) {
+    if (reason == DLL_PROCESS_ATTACH)
         serverModule = instance;
-        DisableThreadLibraryCalls(instance);
-    }
     return TRUE;
 }
 

@@ -2,6 +2,7 @@
 // that outlive the object.
 #include "SignaturePad.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -19,16 +20,16 @@ struct PersistedSetting {
 
 // In the order they are declared and bound. "pad width" covers
 // padWidthInches and the timeoutPeriod right after it.
-std::vector<PersistedSetting> persistedSettings(SignaturePad& pad)
+std::array<PersistedSetting, 6> persistedSettings(SignaturePad& pad)
 {
-    return {
+    return {{
         {L"pad width", 1, &pad.padWidthInches, 2 * sizeof(double)},
         {L"pad parameters", 4, &pad.padParameters, sizeof pad.padParameters},
         {L"Timeout period", 4, &pad.timeoutPeriod, sizeof pad.timeoutPeriod},
         {L"pen width", 4, &pad.inkWeight, sizeof pad.inkWeight},
         {L"origin point", 4, &pad.originPoint, sizeof pad.originPoint},
         {L"ink color", 4, &pad.inkColor, sizeof pad.inkColor},
-    };
+    }};
 }
 
 // The module file's base name: the text after the last backslash of its
