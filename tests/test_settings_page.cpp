@@ -2,6 +2,7 @@
 // test's thread and a second thread drives it with window messages.
 #include "settings_sheet.h"
 
+#include <colordlg.h>
 #include <commctrl.h>
 #include <algorithm>
 #include <cstdlib>
@@ -21,6 +22,12 @@ constexpr int padChoiceLabel = 830;
 constexpr int padChangeNote = 831;
 constexpr int adminWarning = 832;
 constexpr int noId = -1;
+constexpr int originOkButton = 901;
+constexpr int originCancelButton = 902;
+constexpr int inkOkButton = 1001;
+constexpr int inkCancelButton = 1002;
+constexpr int inkChooseColorButton = 1003;
+constexpr int inkWeightField = 1005;
 
 const char padChangeNoteText[] =
     "Note: When you change the active signature pad and re-sign documents signed with a different pad you should "
@@ -299,15 +306,15 @@ TEST_F(SettingsPage, CancelReturnsTheOriginPointAndInkToTheirValuesAtOpening)
         HWND picture = FindWindowExA(origin, nullptr, "PadImage", nullptr);
         postAndFlush(picture, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(33, 44));
         postAndFlush(picture, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(33, 44));
-        postClick(origin, 901);
+        postClick(origin, originOkButton);
         ASSERT_TRUE(waitForClosed(origin));
         EXPECT_EQ(pad->OriginPointX(), 33);
 
         postClick(sheet.page, inkButton);
         HWND ink = waitForDialog(sheet.pageThread, "Ink");
         ASSERT_TRUE(ink);
-        SetDlgItemTextA(ink, 1005, "9");
-        postClick(ink, 1001);
+        SetDlgItemTextA(ink, inkWeightField, "9");
+        postClick(ink, inkOkButton);
         ASSERT_TRUE(waitForClosed(ink));
         EXPECT_EQ(pad->InkWeight(), 9);
         pressSheetButton(sheet, PSBTN_CANCEL);
@@ -378,4 +385,78 @@ TEST_F(SettingsPage, AUserWhoIsNotAnAdministratorSeesTheNoticeInRedAndCannotChan
     EXPECT_EQ(pad->WidthInInches(), 3.75);
     EXPECT_EQ(saveCount(properties.get()), savesBefore + 1);
     EXPECT_TRUE(services.padChanges().empty());
+}
+
+// Pictures of the sheet and its dialogs for the documentation, taken when
+// TALLOWMARK_SCREENSHOTS names the folder to write them to
+// (docs/screenshots/capture.sh does).
+class Screenshots : public SettingsTest {
+protected:
+    void SetUp() override
+    {
+        char path[MAX_PATH] = "";
+        if (!GetEnvironmentVariableA("TALLOWMARK_SCREENSHOTS", path, sizeof path))
+            GTEST_SKIP() << "TALLOWMARK_SCREENSHOTS is not set";
+        folder = path;
+        SettingsTest::SetUp();
+    }
+
+    static void repaint(HWND window)
+    {
+        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    }
+
+    void save(HWND window, const char* name)
+    {
+        Sleep(500);     // the display catches up with the window's painting
+        std::string path = folder + "\\" + name;
+        EXPECT_TRUE(saveWindowImage(window, path)) << path;
+        EXPECT_TRUE(fileExists(path)) << path;
+    }
+
+    std::string folder;
+};
+
+TEST_F(Screenshots, SettingsSheetOriginPointAndInkDialogs)
+{
+    EXPECT_EQ(showSettingsSheet(pad.get(), [&](const SettingsSheet& sheet) {
+        repaint(sheet.sheet);
+        save(sheet.sheet, "settings-sheet.png");
+
+        postClick(sheet.page, originPointButton);
+        HWND origin = waitForDialog(sheet.pageThread, "Origin Point");
+        ASSERT_TRUE(origin);
+        repaint(origin);    // a repaint draws the marker at the origin: before it is picked up
+        HWND picture = FindWindowExA(origin, nullptr, "PadImage", nullptr);
+        postAndFlush(picture, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(150, 90));
+        save(origin, "origin-point-dialog.png");
+        postClick(origin, originCancelButton);
+        ASSERT_TRUE(waitForClosed(origin));
+
+        postClick(sheet.page, inkButton);
+        HWND ink = waitForDialog(sheet.pageThread, "Ink");
+        ASSERT_TRUE(ink);
+        postClick(ink, inkChooseColorButton);
+        HWND chooser = waitForDialog(sheet.pageThread, "Color");
+        ASSERT_TRUE(chooser);
+        SetDlgItemInt(chooser, COLOR_RED, 0, FALSE);
+        SetDlgItemInt(chooser, COLOR_GREEN, 0, FALSE);
+        SetDlgItemInt(chooser, COLOR_BLUE, 160, FALSE);
+        PostMessageA(chooser, WM_COMMAND, IDOK, 0);
+        ASSERT_TRUE(waitForClosed(chooser));
+        SetDlgItemTextA(ink, inkWeightField, "3");
+        repaint(ink);
+        save(ink, "ink-dialog.png");
+        postClick(ink, inkCancelButton);
+        ASSERT_TRUE(waitForClosed(ink));
+        pressSheetButton(sheet, PSBTN_CANCEL);
+    }), S_OK);
+
+    NonAdministratorThread user;
+    ASSERT_TRUE(user.active());
+    EXPECT_EQ(showSettingsSheet(pad.get(), [&](const SettingsSheet& sheet) {
+        repaint(sheet.sheet);
+        save(sheet.sheet, "settings-sheet-not-administrator.png");
+        pressSheetButton(sheet, PSBTN_CANCEL);
+    }), S_OK);
 }
