@@ -58,7 +58,7 @@ start_display() {
     CLEANUP+=("kill $!")
     export DISPLAY=":$n"
     local tries=0
-    until xdpyinfo -display "$DISPLAY" >/dev/null 2>&1; do
+    until [ -S "/tmp/.X11-unix/X$n" ]; do
         tries=$((tries + 1))
         [ $tries -lt 100 ] || { echo "Xvfb did not start"; return 1; }
         sleep 0.1

@@ -53,6 +53,17 @@ private:
     HANDLE handle;
 };
 
+// Copies a zero-terminated string into a fixed field, cut to fit.
+template <size_t size>
+void copyString(char (&field)[size], const char* text)
+{
+    size_t length = 0;
+    while (length + 1 < size && text[length])
+        ++length;
+    memcpy(field, text, length);
+    field[length] = 0;
+}
+
 constexpr char defaultName[] = "ST-1500 Virtual";
 constexpr uint16_t defaultWidth = 15360;
 constexpr uint16_t defaultHeight = 9600;
@@ -108,7 +119,7 @@ Report buttonReport(const char* name)
     Report report = {};
     report.type = SCRIPTEL_REPORT_BUTTON;
     if (name)
-        strncpy(report.buttonRecord.name, name, sizeof report.buttonRecord.name - 1);
+        copyString(report.buttonRecord.name, name);
     return report;
 }
 
@@ -125,11 +136,10 @@ struct Pad {
     CONDITION_VARIABLE idleChanged = CONDITION_VARIABLE_INIT;   // vpad_wait_idle waits here
 
     scriptel_device device = {};
-    char name[64] = {};
-    bool connected = false;
-    int openResult = 1;
-    uint16_t rangeWidth = defaultWidth;
-    uint16_t rangeHeight = defaultHeight;
+    char name[64];              // these and the next three are set by restoreDefaults
+    bool connected;
+    int openResult;
+    uint16_t rangeWidth, rangeHeight;
     scriptel_input_callback callback = nullptr;
     std::vector<Report> pending;
     // Bumped by every close and unplug: a read compares it with the value it
@@ -152,7 +162,7 @@ struct Pad {
     // application slot, which belongs to the caller.
     void restoreDefaults()
     {
-        strcpy(name, defaultName);
+        copyString(name, defaultName);
         connected = false;
         openResult = 1;
         rangeWidth = defaultWidth;
@@ -183,7 +193,7 @@ struct Pad {
     void setError(const std::string& text)
     {
         LockGuard guard(lock);
-        strncpy(lastError, text.c_str(), sizeof lastError - 1);
+        copyString(lastError, text.c_str());
     }
 };
 
@@ -441,10 +451,8 @@ void __cdecl vpad_reset(void)
 void __cdecl vpad_connect(const char* name)
 {
     LockGuard guard(pad.lock);
-    if (name) {
-        strncpy(pad.name, name, sizeof pad.name - 1);
-        pad.name[sizeof pad.name - 1] = 0;
-    }
+    if (name)
+        copyString(pad.name, name);
     pad.connected = true;
 }
 

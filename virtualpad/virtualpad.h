@@ -22,7 +22,8 @@ VPAD_API void __cdecl vpad_reset(void);
 // Plugs in a pad (the first and only device that scriptel_list_devices finds)
 // with this name; null keeps the current name ("ST-1500 Virtual" at load).
 VPAD_API void __cdecl vpad_connect(const char* name);
-// Unplugs the pad: it is closed (a blocked read returns), the list is empty.
+// Unplugs the pad: it is closed (a blocked read returns), the list is empty,
+// and input still queued or being replayed goes with it.
 VPAD_API void __cdecl vpad_unplug(void);
 // Result that scriptel_open_device gives (1 = open, the default); any other
 // value leaves the device closed.
@@ -32,7 +33,9 @@ VPAD_API void __cdecl vpad_set_open_result(int result);
 VPAD_API void __cdecl vpad_set_coordinate_range(uint16_t width, uint16_t height);
 VPAD_API void __cdecl vpad_set_device_extent(uint16_t width, uint16_t height);
 
-// Input reports, delivered in order by the next scriptel_device_read.
+// Input reports, delivered in order by the next scriptel_device_read. Button
+// names are cut to 31 characters; a type 253 from vpad_queue_report points at
+// a button record with an empty name.
 VPAD_API void __cdecl vpad_queue_pen(int type, int contact, uint16_t x, uint16_t y);
 VPAD_API void __cdecl vpad_queue_button(const char* name);
 VPAD_API void __cdecl vpad_queue_report(int type);   // a report of any type code, zero payload

@@ -244,3 +244,17 @@ std::string testExecutableFolder()
     std::string folder = path;
     return folder.substr(0, folder.find_last_of('\\'));
 }
+
+std::string makeFolderLongerThan(const std::string& name, size_t length)
+{
+    char temp[MAX_PATH] = "";
+    GetTempPathA(MAX_PATH, temp);
+    std::string folder = std::string(temp) + name;
+    for (;;) {
+        std::wstring extended = L"\\\\?\\" + std::wstring(folder.begin(), folder.end());
+        CreateDirectoryW(extended.c_str(), nullptr);
+        if (folder.size() > length)
+            return folder;
+        folder += "\\" + std::string(60, 'x');
+    }
+}

@@ -109,3 +109,7 @@ std::string commonAppDataFolder();
 bool fileExists(const std::string& path);
 std::string readFile(const std::string& path);
 std::string testExecutableFolder();
+// Makes a chain of folders under the temporary folder, starting with
+// 'name', whose full path is longer than 'length' characters, and returns
+// that path (without the "\\?\" prefix needed to use it).
+std::string makeFolderLongerThan(const std::string& name, size_t length);
