@@ -212,10 +212,8 @@ TEST_F(OriginPointDialog, EnterAndEscapeLeaveTheDialogOpen)
     });
 }
 
-TEST(OriginPointDialogBeforeLoad, APadOfUnknownSizeGivesAPictureWithoutArea)
+TEST_F(OriginPointDialog, BeforeLoadThePadsSizeIsUnknownAndThePictureHasNoArea)
 {
-    ComApartment com;
-    SetCursorPos(40, 40);
     ComPtr<ISignaturePad> unloaded = control().create();
     ASSERT_TRUE(unloaded);
     EXPECT_EQ(showSettingsSheet(unloaded.get(), [&](const SettingsSheet& sheet) {

@@ -11,6 +11,7 @@ void SettingsTest::SetUp()
     INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS};
     InitCommonControlsEx(&classes);
     SetCursorPos(parkedPointer.x, parkedPointer.y);
+    removeSettingsFile();
     vpad_connect(nullptr);
     vpad_set_coordinate_range(padWidth, padHeight);
     pad = control().create();
@@ -19,6 +20,19 @@ void SettingsTest::SetUp()
     pad->Load(name, nullptr, &services);
     properties = propertiesOf(pad.get());
     ASSERT_TRUE(properties);
+}
+
+// The control saves its settings when it goes: release it first.
+void SettingsTest::TearDown()
+{
+    properties.reset();
+    pad.reset();
+    removeSettingsFile();
+}
+
+void removeSettingsFile()
+{
+    DeleteFileA((commonAppDataFolder() + "\\Tallowmark\\Settings\\SignaturePad.settings").c_str());
 }
 
 STDMETHODIMP RecordingServices::QueryInterface(REFIID riid, void** object)
@@ -268,8 +282,9 @@ ComPtr<IPrelvane> propertiesOf(ISignaturePad* pad)
     ComPtr<IUnknown> pages;
     ComPtr<IPrelvane> properties;
     EXPECT_EQ(pad->QueryInterface(IID_ISpecifyPropertyPages, pages.putVoid()), S_OK);
-    if (pages)
+    if (pages) {
         EXPECT_EQ(pages->QueryInterface(IID_IPrelvane, properties.putVoid()), S_OK);
+    }
     return properties;
 }
 

@@ -34,7 +34,8 @@ private:
 // A control loaded with the recording services and a virtual pad of 320 by
 // 200 pad units, and its properties component. The pointer is parked at the
 // top-left of the screen: the dialogs open beside it, so it is never over
-// them and only the messages a test posts reach them.
+// them and only the messages a test posts reach them. Every test starts and
+// ends without a settings file, so none sees what another saved.
 class SettingsTest : public ::testing::Test {
 protected:
     static constexpr int padWidth = 320;
@@ -42,12 +43,16 @@ protected:
     static constexpr POINT parkedPointer = {40, 40};
 
     void SetUp() override;
+    void TearDown() override;
 
     ComApartment com;
     RecordingServices services;
     ComPtr<ISignaturePad> pad;
     ComPtr<IPrelvane> properties;
 };
+
+// Removes the settings file of the control's module.
+void removeSettingsFile();
 
 // The sheet that ShowProperties shows and its one page.
 struct SettingsSheet {
