@@ -13,6 +13,8 @@ public:
     void unlockExclusive() { ReleaseSRWLockExclusive(&lock); }
     void lockShared() { AcquireSRWLockShared(&lock); }
     void unlockShared() { ReleaseSRWLockShared(&lock); }
+    // For SleepConditionVariableSRW, which releases and retakes the lock.
+    PSRWLOCK native() { return &lock; }
 
 private:
     SRWLOCK lock;

@@ -15,8 +15,11 @@
 #include "scriptel.h"
 #include "sync.h"
 
-// The four connection-point classes are exported under their C++ names.
+// The four connection-point classes are exported under their C++ names;
+// programs that use them define this as __declspec(dllimport).
+#ifndef SIGNATUREPAD_EXPORT
 #define SIGNATUREPAD_EXPORT __declspec(dllexport)
+#endif
 
 struct PadParameters {
     LONG values[9];
@@ -33,9 +36,17 @@ struct InkRecord {
 
 class SignaturePad final : public ISignaturePad {
 public:
+    // Copies of the connection objects and enumerators belong to the same
+    // owner as their original. Assignment copies what an object holds (its
+    // table, listing and cursor) but never its owner, nor an enumerator's
+    // reference count: the references already taken on it are its owner's.
     class SIGNATUREPAD_EXPORT _IConnectionPointContainer : public IConnectionPointContainer {
     public:
         explicit _IConnectionPointContainer(SignaturePad* owner);
+        _IConnectionPointContainer(const _IConnectionPointContainer& other);
+        // Keeps this container's owner: a container holds nothing else.
+        _IConnectionPointContainer& operator=(const _IConnectionPointContainer& other);
+        ~_IConnectionPointContainer();
 
         STDMETHOD(QueryInterface)(REFIID riid, void** object) override;
         STDMETHOD_(ULONG, AddRef)() override;
@@ -54,6 +65,12 @@ public:
     class SIGNATUREPAD_EXPORT _IConnectionPoint : public IConnectionPoint {
     public:
         explicit _IConnectionPoint(SignaturePad* owner);
+        // A copy holds references of its own on the same sinks under the same
+        // cookies. Assignment takes a copy of the other's table and cookie
+        // counter in place of its own and releases the sinks it held. Either
+        // is left with no connections when memory for the table runs out.
+        _IConnectionPoint(const _IConnectionPoint& other);
+        _IConnectionPoint& operator=(const _IConnectionPoint& other);
         ~_IConnectionPoint();
 
         STDMETHOD(QueryInterface)(REFIID riid, void** object) override;
@@ -69,20 +86,27 @@ public:
         DWORD nextCookie;
         LONG slotCapacity;
         LONG connectionCount;
-        CONNECTDATA* slots;
+        CONNECTDATA* slots;         // null, with no slots, only when memory ran out
 
     private:
         int findSlot(DWORD cookie);
         int getSlot();
 
         // Guards the table: the reader thread snapshots it while the host
-        // advises and unadvises. Never held while a sink runs.
-        SlimLock tableLock;
+        // advises and unadvises. No sink method runs under it but the AddRef
+        // a snapshot or a copy takes on each sink (see EnumConnections).
+        mutable SlimLock tableLock;
     };
 
-    class SIGNATUREPAD_EXPORT _IEnumConnectionPoints : public IEnumConnectionPoints {
+    class SIGNATUREPAD_EXPORT _IEnumConnectionPoints final : public IEnumConnectionPoints {
     public:
+        // A new enumerator with its reference count at 0, or null when memory runs out.
+        static _IEnumConnectionPoints* create(SignaturePad* owner, IConnectionPoint** items, LONG itemCount, LONG cursor);
+
         _IEnumConnectionPoints(SignaturePad* owner, IConnectionPoint** items, LONG itemCount, LONG cursor);
+        // Either lists nothing when memory for the items runs out.
+        _IEnumConnectionPoints(const _IEnumConnectionPoints& other);
+        _IEnumConnectionPoints& operator=(const _IEnumConnectionPoints& other);
         ~_IEnumConnectionPoints();
 
         STDMETHOD(QueryInterface)(REFIID riid, void** object) override;
@@ -97,12 +121,24 @@ public:
         LONG itemCount;
         LONG cursor;
         SignaturePad* owner;
-        IConnectionPoint** items;
+        IConnectionPoint** items;   // null only when memory for them ran out
+
+    private:
+        void copyItems(IConnectionPoint* const* source, LONG count);
+        void releaseItems();
     };
 
-    class SIGNATUREPAD_EXPORT _IEnumerateConnections : public IEnumConnections {
+    // Lists the live records (cookie not 0) among those it is given, in their
+    // order, so a connection table can be given as it stands.
+    class SIGNATUREPAD_EXPORT _IEnumerateConnections final : public IEnumConnections {
     public:
-        _IEnumerateConnections(IUnknown* owner, ULONG itemCount, const CONNECTDATA* entries, ULONG cursor);
+        // A new enumerator with its reference count at 0, or null when memory runs out.
+        static _IEnumerateConnections* create(IUnknown* owner, ULONG recordCount, const CONNECTDATA* records, ULONG cursor);
+
+        _IEnumerateConnections(IUnknown* owner, ULONG recordCount, const CONNECTDATA* records, ULONG cursor);
+        // Either lists nothing when memory for the entries runs out.
+        _IEnumerateConnections(const _IEnumerateConnections& other);
+        _IEnumerateConnections& operator=(const _IEnumerateConnections& other);
         ~_IEnumerateConnections();
 
         STDMETHOD(QueryInterface)(REFIID riid, void** object) override;
@@ -117,7 +153,16 @@ public:
         IUnknown* owner;
         ULONG cursor;
         ULONG itemCount;
-        CONNECTDATA* entries;
+        CONNECTDATA* entries;       // null only when memory for them ran out
+
+    private:
+        void copyEntries(const CONNECTDATA* records, ULONG recordCount);
+        void releaseEntries();
+
+        // A usual snapshot keeps its entries here, so taking one for an event
+        // costs a single allocation.
+        static constexpr ULONG inlineCapacity = 4;
+        CONNECTDATA inlineEntries[inlineCapacity];
     };
 
     class _IPrelvaneClient : public IPrelvaneClient {

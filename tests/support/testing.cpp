@@ -127,7 +127,7 @@ bool RecordingSink::waitForCount(size_t n, DWORD timeoutMs) const
         ULONGLONG now = GetTickCount64();
         if (now >= deadline)
             return false;
-        SleepConditionVariableSRW(&self.changed, reinterpret_cast<PSRWLOCK>(&self.lock),
+        SleepConditionVariableSRW(&self.changed, self.lock.native(),
                                   static_cast<DWORD>(deadline - now), 0);
     }
     return true;
