@@ -174,22 +174,12 @@ void showStringResource(HWND page, int controlId, UINT stringId)
 // The component keeps the page's saved copies of the settings. A page shown
 // without a component (a host building the sheet from the page description
 // itself) edits the fields only.
-void saveSnapshots(SignaturePad* pad, int count)
-{
-    for (int i = 0; pad->properties && i < count; ++i)
-        pad->properties->SaveSnapshot();
-}
+using SnapshotOperation = HRESULT (STDMETHODCALLTYPE IPrelvane::*)();
 
-void dropSnapshots(SignaturePad* pad, int count)
+void repeatSnapshotOperation(SignaturePad* pad, SnapshotOperation operation, int count)
 {
     for (int i = 0; pad->properties && i < count; ++i)
-        pad->properties->DropSnapshot();
-}
-
-void restoreSnapshots(SignaturePad* pad, int count)
-{
-    for (int i = 0; pad->properties && i < count; ++i)
-        pad->properties->RestoreSnapshot();
+        (pad->properties->*operation)();
 }
 
 // Draws the administrator notice in red, then lets the static control do
@@ -216,7 +206,7 @@ void initializePage(HWND page, SignaturePad* pad)
 {
     SetWindowLongPtrA(page, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(pad));
     fillOwnModuleName();
-    saveSnapshots(pad, 2);
+    repeatSnapshotOperation(pad, &IPrelvane::SaveSnapshot, 2);
     selectActiveRow(page, pad);
     showPadWidth(page, pad);
     disablingPass(page, noIds);
@@ -260,8 +250,8 @@ void applyPage(HWND page, SignaturePad* pad, bool closing)
 {
     readPadWidth(page, pad);
     if (!closing) {
-        dropSnapshots(pad, 1);
-        saveSnapshots(pad, 1);
+        repeatSnapshotOperation(pad, &IPrelvane::DropSnapshot, 1);
+        repeatSnapshotOperation(pad, &IPrelvane::SaveSnapshot, 1);
         return;
     }
     int row = checkedRow(page);
@@ -272,7 +262,7 @@ void applyPage(HWND page, SignaturePad* pad, bool closing)
         if (pad->hostServices)
             pad->hostServices->ChangeSignaturePad(module);
     }
-    dropSnapshots(pad, 2);
+    repeatSnapshotOperation(pad, &IPrelvane::DropSnapshot, 2);
 }
 
 void handleNotification(HWND page, SignaturePad* pad, const NMHDR* header)
@@ -285,7 +275,7 @@ void handleNotification(HWND page, SignaturePad* pad, const NMHDR* header)
         applyPage(page, pad, reinterpret_cast<const PSHNOTIFY*>(header)->lParam != 0);
         break;
     case PSN_RESET:
-        restoreSnapshots(pad, 2);
+        repeatSnapshotOperation(pad, &IPrelvane::RestoreSnapshot, 2);
         break;
     }
 }

@@ -327,13 +327,7 @@ TEST_F(SettingsPage, CancelReturnsTheOriginPointAndInkToTheirValuesAtOpening)
 
 TEST_F(SettingsPage, TheFirstRowNamingTheProductWinsAndTheScriptelRowNamesThisModule)
 {
-    struct HookTraits {
-        using Type = HHOOK;
-        static Type invalid() { return nullptr; }
-        static void close(Type hook) { UnhookWindowsHookEx(hook); }
-    };
-    UniqueResource<HookTraits> hook(
-        SetWindowsHookExA(WH_CALLWNDPROC, renameRowsBeforeInit, nullptr, GetCurrentThreadId()));
+    UniqueHook hook(SetWindowsHookExA(WH_CALLWNDPROC, renameRowsBeforeInit, nullptr, GetCurrentThreadId()));
     ASSERT_TRUE(hook);
     long savesBefore = saveCount(properties.get());
     EXPECT_EQ(showSettingsSheet(pad.get(), [&](const SettingsSheet& sheet) {

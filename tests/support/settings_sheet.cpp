@@ -222,18 +222,12 @@ LRESULT CALLBACK watchForFlush(int code, WPARAM removal, LPARAM parameter)
     return CallNextHookEx(nullptr, code, removal, parameter);
 }
 
-struct HookTraits {
-    using Type = HHOOK;
-    static Type invalid() { return nullptr; }
-    static void close(Type hook) { UnhookWindowsHookEx(hook); }
-};
-
 } // namespace
 
 void postAndFlush(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     DWORD thread = GetWindowThreadProcessId(window, nullptr);
-    UniqueResource<HookTraits> hook(SetWindowsHookExA(WH_GETMESSAGE, watchForFlush, nullptr, thread));
+    UniqueHook hook(SetWindowsHookExA(WH_GETMESSAGE, watchForFlush, nullptr, thread));
     ASSERT_TRUE(hook);
     ResetEvent(flushSeen);
     PostMessageA(window, message, wParam, lParam);

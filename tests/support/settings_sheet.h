@@ -71,6 +71,14 @@ HRESULT showSettingsSheet(ISignaturePad* pad, const std::function<void(const Set
 // Cancel wait until the sheet is gone.
 void pressSheetButton(const SettingsSheet& sheet, int button);
 
+// A window hook, removed when it goes out of scope.
+struct HookTraits {
+    using Type = HHOOK;
+    static Type invalid() { return nullptr; }
+    static void close(Type hook) { UnhookWindowsHookEx(hook); }
+};
+using UniqueHook = UniqueResource<HookTraits>;
+
 // Posts a message and waits until the window's thread has handled it and
 // every message posted before it.
 void postAndFlush(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
