@@ -132,7 +132,7 @@ HWND waitForSheet(DWORD thread)
                 found = window;
         }
         return found != nullptr;
-    });
+    }, 15000);
     return found;
 }
 
@@ -180,6 +180,9 @@ HRESULT showSettingsSheet(ISignaturePad* pad, const std::function<void(const Set
         HWND sheet = waitForSheet(pageThread);
         if (!sheet) {
             ADD_FAILURE() << "the settings sheet did not open";
+            // Should it still come, it must not hold ShowProperties forever.
+            if (HWND late = waitForSheet(pageThread))
+                closeLeftovers(pageThread, late);
             return;
         }
         HWND page = reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
