@@ -35,16 +35,6 @@ SignaturePad::SignaturePad(IUnknown* /* outer: never aggregated */)
     setUpSettings();
 }
 
-SignaturePad::~SignaturePad()
-{
-    Unload();
-    if (properties) {
-        properties->SaveSettings();
-        properties->Release();
-    }
-    emptyInkList();
-}
-
 STDMETHODIMP SignaturePad::QueryInterface(REFIID riid, void** object)
 {
     if (!object)
@@ -72,12 +62,32 @@ STDMETHODIMP_(ULONG) SignaturePad::AddRef()
     return ++refCount;
 }
 
+// The last reference may go on the object's own reader thread, from inside
+// an event: the object is then shut down at once, and the reader thread frees
+// it when its loop has ended, since the read it is in still uses the object.
 STDMETHODIMP_(ULONG) SignaturePad::Release()
 {
     ULONG count = --refCount;
-    if (count == 0)
-        delete this;
+    // A reference taken and dropped while the object is being shut down
+    // must not start its destruction a second time.
+    if (count == 0 && !destroying.exchange(true)) {
+        shutDown();
+        if (onOwnReaderThread())
+            freeWhenReaderEnds = true;
+        else
+            delete this;
+    }
     return count;
+}
+
+bool SignaturePad::tryAddRef()
+{
+    ULONG count = refCount.load();
+    do {
+        if (count == 0)
+            return false;
+    } while (!refCount.compare_exchange_weak(count, count + 1));
+    return true;
 }
 
 void SignaturePad::emptyInkList()

@@ -12,6 +12,7 @@
 #include "SignaturePad_h.h"
 #include "Prelvane_h.h"
 #include "TallowmarkServices_h.h"
+#include "handles.h"
 #include "scriptel.h"
 #include "sync.h"
 
@@ -207,7 +208,6 @@ public:
     };
 
     explicit SignaturePad(IUnknown* outer);
-    ~SignaturePad();
 
     // IUnknown
     STDMETHOD(QueryInterface)(REFIID riid, void** object) override;
@@ -313,6 +313,24 @@ public:
     LONG padHeight;
 
 private:
+    // Only Release destroys the object, after its shutDown.
+    ~SignaturePad() = default;
+
     void emptyInkList();
     void setUpSettings();
+
+    // Device session (session.cpp).
+    static DWORD WINAPI readerThreadProc(void* parameter);
+    static void __cdecl inputCallback(scriptel_device* device, void* report, int type);
+    void handleReport(const void* report, int type);
+    void showLoadMessage(UINT messageId);
+    void endReader();
+    bool onOwnReaderThread() const;
+    void shutDown();
+    // AddRef unless the count has already reached zero.
+    bool tryAddRef();
+
+    UniqueHandle readerHandle;          // the reader thread, owned until it has ended
+    std::atomic<bool> destroying{false};
+    bool freeWhenReaderEnds = false;    // the last reference went on the reader thread
 };

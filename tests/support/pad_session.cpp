@@ -1,0 +1,161 @@
+#include "pad_session.h"
+
+namespace {
+
+ComPtr<IConnectionPoint> findConnectionPoint(IUnknown* object)
+{
+    ComPtr<IConnectionPointContainer> container;
+    ComPtr<IConnectionPoint> point;
+    if (SUCCEEDED(object->QueryInterface(IID_IConnectionPointContainer, container.putVoid())))
+        container->FindConnectionPoint(IID_ISignaturePadEvents, point.put());
+    return point;
+}
+
+struct LoadCall {
+    ISignaturePad* pad;
+    void* services;
+    LONG result;
+};
+
+DWORD WINAPI callLoad(void* parameter)
+{
+    auto* call = static_cast<LoadCall*>(parameter);
+    call->result = call->pad->Load(nullptr, nullptr, call->services);
+    return 0;
+}
+
+BOOL CALLBACK collectStaticText(HWND child, LPARAM parameter)
+{
+    char className[64] = "";
+    GetClassNameA(child, className, sizeof className);
+    std::string text = windowText(child);
+    if (!lstrcmpiA(className, "Static") && !text.empty())
+        *reinterpret_cast<std::string*>(parameter) = text;
+    return TRUE;
+}
+
+} // namespace
+
+DWORD adviseSink(IUnknown* object, IUnknown* sink)
+{
+    ComPtr<IConnectionPoint> point = findConnectionPoint(object);
+    EXPECT_TRUE(point) << "the object has no connection point for ISignaturePadEvents";
+    DWORD cookie = 0;
+    if (point) {
+        EXPECT_EQ(point->Advise(sink, &cookie), S_OK);
+    }
+    return cookie;
+}
+
+HRESULT unadviseSink(IUnknown* object, DWORD cookie)
+{
+    ComPtr<IConnectionPoint> point = findConnectionPoint(object);
+    return point ? point->Unadvise(cookie) : E_NOINTERFACE;
+}
+
+std::string messageBoxText(HWND box)
+{
+    std::string text;
+    EnumChildWindows(box, collectStaticText, reinterpret_cast<LPARAM>(&text));
+    return text;
+}
+
+LoadOutcome loadClosingMessages(ISignaturePad* pad, void* services, DWORD timeoutMs)
+{
+    LoadOutcome outcome;
+    LoadCall call{pad, services, -1};
+    DWORD threadId = 0;
+    UniqueHandle worker(CreateThread(nullptr, 0, callLoad, &call, 0, &threadId));
+    EXPECT_TRUE(worker);
+    if (!worker)
+        return outcome;
+
+    ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (WaitForSingleObject(worker.get(), 10) == WAIT_TIMEOUT) {
+        if (GetTickCount64() >= deadline) {
+            ADD_FAILURE() << "Load has not returned after " << timeoutMs << " ms";
+            // The worker stays blocked; the test process ends it.
+            worker.release();
+            return outcome;
+        }
+        HWND box = waitForWindow("Error", 0, threadId);
+        if (box) {
+            ShownMessage message;
+            message.text = messageBoxText(box);
+            message.owned = GetWindow(box, GW_OWNER) != nullptr;
+            outcome.messages.push_back(message);
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+            // Not counted twice while it closes.
+            for (int tries = 0; tries < 500 && IsWindow(box) && IsWindowVisible(box); ++tries)
+                Sleep(10);
+        }
+    }
+    outcome.returned = true;
+    outcome.result = call.result;
+    return outcome;
+}
+
+UniqueHandle openThread(DWORD threadId)
+{
+    return UniqueHandle(OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, threadId));
+}
+
+bool hasEnded(const UniqueHandle& thread)
+{
+    return WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0;
+}
+
+size_t currentStackReservation()
+{
+    // The stack's allocation runs from its reservation's base to the top of
+    // the region that holds a local of this frame.
+    MEMORY_BASIC_INFORMATION region;
+    char local = 0;
+    VirtualQuery(&local, &region, sizeof region);
+    auto base = reinterpret_cast<ULONG_PTR>(region.AllocationBase);
+    auto top = reinterpret_cast<ULONG_PTR>(region.BaseAddress) + region.RegionSize;
+    return static_cast<size_t>(top - base);
+}
+
+size_t defaultStackReservation()
+{
+    auto image = reinterpret_cast<const BYTE*>(GetModuleHandleA(nullptr));
+    auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + dos->e_lfanew);
+    return static_cast<size_t>(nt->OptionalHeader.SizeOfStackReserve);
+}
+
+void PadSessionTest::SetUp()
+{
+    vpad_reset();
+    vpad_connect(padName);
+    pad = control().create();
+    ASSERT_TRUE(pad);
+    cookie = adviseSink(pad.get(), &sink);
+    ASSERT_NE(cookie, 0u);
+}
+
+void PadSessionTest::TearDown()
+{
+    pad.reset();
+    vpad_reset();
+}
+
+void PadSessionTest::load()
+{
+    LoadOutcome outcome = loadClosingMessages(pad.get());
+    ASSERT_TRUE(outcome.returned);
+    ASSERT_EQ(outcome.result, 0);
+    ASSERT_TRUE(outcome.messages.empty()) << outcome.messages.front().text;
+}
+
+void PadSessionTest::loadAndStart()
+{
+    ASSERT_NO_FATAL_FAILURE(load());
+    EXPECT_EQ(pad->Start(), 0);
+}
+
+void PadSessionTest::waitIdle()
+{
+    ASSERT_EQ(vpad_wait_idle(5000), 1) << "the pad still has input after 5 s";
+}

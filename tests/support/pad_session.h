@@ -1,0 +1,78 @@
+// Helpers of the tests that drive a control's pad session through the
+// virtual pad: advising sinks, Load with its message boxes closed, threads.
+#pragma once
+
+#include "scriptel.h"
+#include "testing.h"
+#include "virtualpad.h"
+
+// Advises the sink on the object's connection point and returns its cookie,
+// or 0 when that fails. Holds no reference on the object afterwards.
+DWORD adviseSink(IUnknown* object, IUnknown* sink);
+HRESULT unadviseSink(IUnknown* object, DWORD cookie);
+
+// The text of a message box: its static text control.
+std::string messageBoxText(HWND box);
+
+// Load, called on a worker thread. Every "Error" message box it shows is
+// closed with OK and its text kept, in order. Bounded: a Load that has not
+// returned after the wait fails the test.
+struct ShownMessage {
+    std::string text;
+    bool owned = false;
+};
+struct LoadOutcome {
+    bool returned = false;
+    LONG result = -1;
+    std::vector<ShownMessage> messages;
+};
+LoadOutcome loadClosingMessages(ISignaturePad* pad, void* services = nullptr, DWORD timeoutMs = 10000);
+
+// A handle that can be waited on for the thread's end.
+UniqueHandle openThread(DWORD threadId);
+bool hasEnded(const UniqueHandle& thread);
+
+// The reservation of the calling thread's stack, and of new threads of this
+// program by default.
+size_t currentStackReservation();
+size_t defaultStackReservation();
+
+#include <functional>
+
+// A recording sink that runs an action after recording each event, on the
+// thread that delivered it.
+class ActingSink : public RecordingSink {
+public:
+    std::function<void(const Event&)> action;
+
+protected:
+    void record(const Event& event) override
+    {
+        RecordingSink::record(event);
+        if (action)
+            action(event);
+    }
+};
+
+// A test with the control, the virtual pad connected under a known name and
+// a recording sink advised once the control exists.
+class PadSessionTest : public ::testing::Test {
+protected:
+    static constexpr const char* padName = "ST-1500 Bench 7";
+
+    void SetUp() override;
+    void TearDown() override;
+
+    // Load that must succeed without a message.
+    void load();
+    // Load, Start, and an advised sink.
+    void loadAndStart();
+    // Waits until the pad has delivered everything queued.
+    void waitIdle();
+    long calls(const char* call) const { return vpad_call_count(call); }
+
+    ComApartment com;
+    ActingSink sink;
+    ComPtr<ISignaturePad> pad;
+    DWORD cookie = 0;
+};

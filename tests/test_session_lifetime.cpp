@@ -1,0 +1,254 @@
+// Start, Stop, Unload and destruction of a session with a running reader
+// thread, from the host's thread and from inside the reader's own events.
+#include "pad_session.h"
+
+namespace {
+
+using Event = RecordingSink::Event;
+using Events = std::vector<Event>;
+
+constexpr int penType = SCRIPTEL_REPORT_PEN;
+
+bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000)
+{
+    ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (!condition()) {
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(5);
+    }
+    return true;
+}
+
+} // namespace
+
+class ReaderLifetimeTest : public PadSessionTest {
+protected:
+    // Sends one pen-up report, which leaves the pen up, waits until it has
+    // been handled and returns a handle on the thread that delivered it.
+    UniqueHandle readerFromOneEvent()
+    {
+        size_t before = sink.count();
+        vpad_queue_pen(penType, 0, 10, 20);
+        EXPECT_TRUE(sink.waitForCount(before + 2)) << "PenUp and its PenPoint";
+        // The reader holds a reference on the object until its callback returns.
+        waitIdle();
+        Events events = sink.events();
+        if (events.size() <= before)
+            return UniqueHandle();
+        return openThread(events[before].threadId);
+    }
+};
+
+TEST_F(ReaderLifetimeTest, StartOnAStartedObjectEndsTheOldReaderBeforeOpeningAgain)
+{
+    ASSERT_NO_FATAL_FAILURE(loadAndStart());
+    UniqueHandle first = readerFromOneEvent();
+    ASSERT_TRUE(first);
+    long opens = calls("scriptel_open_device");
+    long closes = calls("scriptel_close_device");
+
+    EXPECT_EQ(pad->Start(), 0);
+    EXPECT_TRUE(hasEnded(first));
+    EXPECT_EQ(calls("scriptel_open_device"), opens + 1);
+    EXPECT_EQ(calls("scriptel_close_device"), closes + 1);
+    EXPECT_EQ(vpad_device()->isOpen, 1);
+
+    UniqueHandle second = readerFromOneEvent();
+    ASSERT_TRUE(second);
+    EXPECT_FALSE(hasEnded(second));
+    EXPECT_NE(GetThreadId(second.get()), GetThreadId(first.get()));
+}
+
+TEST_F(ReaderLifetimeTest, StopEndsTheReaderAndClosesThePadUntilTheNextStart)
+{
+    ASSERT_NO_FATAL_FAILURE(loadAndStart());
+    UniqueHandle reader = readerFromOneEvent();
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(pad->Stop(), 0);
+    EXPECT_TRUE(hasEnded(reader));
+    EXPECT_EQ(vpad_device()->isOpen, 0);
+    EXPECT_EQ(pad->IsActive(), 1);
+
+    // Stopped: nothing reads the pad.
+    waitIdle();
+    sink.clear();
+    vpad_queue_pen(penType, 0, 11, 21);
+    EXPECT_FALSE(sink.waitForCount(1, 200));
+
+    // Started again, the reader takes what the pad has kept.
+    EXPECT_EQ(pad->Start(), 0);
+    waitIdle();
+    EXPECT_EQ(sink.events(), (Events{penUp(), penPoint(0, 0)}));
+}
+
+TEST_F(ReaderLifetimeTest, StopWithoutAReaderClosesThePadAndReturns)
+{
+    ASSERT_NO_FATAL_FAILURE(load());
+    long closes = calls("scriptel_close_device");
+    EXPECT_EQ(pad->Stop(), 0);
+    EXPECT_EQ(calls("scriptel_close_device"), closes + 1);
+    EXPECT_EQ(pad->Stop(), 0);
+    EXPECT_EQ(calls("scriptel_close_device"), closes + 2);
+}
+
+TEST_F(ReaderLifetimeTest, UnloadOnAStartedObjectClearsTwiceAndEndsTheReader)
+{
+    ASSERT_NO_FATAL_FAILURE(loadAndStart());
+    UniqueHandle reader = readerFromOneEvent();
+    ASSERT_TRUE(reader);
+    long clears = calls("scriptel_clear_screen");
+    long closes = calls("scriptel_close_device");
+    EXPECT_EQ(pad->Unload(), 0);
+    EXPECT_TRUE(hasEnded(reader));
+    EXPECT_EQ(calls("scriptel_clear_screen"), clears + 2);
+    EXPECT_EQ(calls("scriptel_close_device"), closes + 1);
+    EXPECT_EQ(pad->IsActive(), 0);
+    EXPECT_EQ(vpad_device()->isOpen, 0);
+
+    // Unloaded, then loaded and started again.
+    ASSERT_NO_FATAL_FAILURE(loadAndStart());
+    UniqueHandle next = readerFromOneEvent();
+    EXPECT_TRUE(next);
+}
+
+TEST_F(ReaderLifetimeTest, ReleasingAStartedObjectEndsItsReaderAndReleasesTheSink)
+{
+    ASSERT_NO_FATAL_FAILURE(loadAndStart());
+    UniqueHandle reader = readerFromOneEvent();
+    ASSERT_TRUE(reader);
+    long clears = calls("scriptel_clear_screen");
+    pad.reset();
+    EXPECT_TRUE(hasEnded(reader));
+    EXPECT_EQ(sink.refCount, 0u);
+    EXPECT_EQ(vpad_device()->isOpen, 0);
+    EXPECT_EQ(calls("scriptel_clear_screen"), clears + 2) << "destruction unloads";
+}
+
+TEST_F(ReaderLifetimeTest, ReleasingAnObjectWhoseReaderRunsWithoutASuccessfulLoadEndsTheReader)
+{
+    vpad_set_open_result(0);
+    LoadOutcome outcome = loadClosingMessages(pad.get());
+    ASSERT_EQ(outcome.result, 1);
+    ASSERT_EQ(outcome.messages.size(), 1u);
+    vpad_set_open_result(1);
+    EXPECT_EQ(pad->Start(), 0);
+    UniqueHandle reader = readerFromOneEvent();
+    ASSERT_TRUE(reader);
+
+    // Not loaded: Unload leaves the reader alone.
+    EXPECT_EQ(pad->Unload(), 0);
+    EXPECT_FALSE(hasEnded(reader));
+    EXPECT_EQ(pad->IsActive(), 1);
+
+    pad.reset();
+    EXPECT_TRUE(hasEnded(reader));
+    EXPECT_EQ(sink.refCount, 0u);
+    EXPECT_EQ(vpad_device()->isOpen, 0);
+}
+
+TEST_F(ReaderLifetimeTest, ReaderOfAPadThatDidNotOpenEndsByItself)
+{
+    vpad_set_open_result(0);
+    LoadOutcome outcome = loadClosingMessages(pad.get());
+    ASSERT_EQ(outcome.result, 1);
+    EXPECT_EQ(pad->Start(), 0);
+    EXPECT_TRUE(waitUntil([] { return vpad_call_count("scriptel_register_input_callback") == 1; }));
+    EXPECT_EQ(calls("scriptel_device_read"), 0) << "the pad is not open: nothing is read";
+    vpad_queue_pen(penType, 1, 10, 20);
+    EXPECT_FALSE(sink.waitForCount(1, 200));
+    EXPECT_EQ(pad->Stop(), 0);
+}
+
+TEST_F(ReaderLifetimeTest, LastReferenceDroppedInsideAnEventDestroysTheObjectOnTheReader)
+{
+    ASSERT_NO_FATAL_FAILURE(loadAndStart());
+    UniqueHandle reader = readerFromOneEvent();
+    ASSERT_TRUE(reader);
+    sink.clear();
+    ISignaturePad* lastReference = pad.detach();
+    sink.action = [&](const Event& event) {
+        if (event.kind == Event::PenDown)
+            lastReference->Release();
+    };
+    long closes = calls("scriptel_close_device");
+    vpad_queue_pen(penType, 1, 10, 20);
+    vpad_queue_pen(penType, 1, 11, 21);
+    vpad_queue_pen(penType, 0, 11, 21);
+
+    ASSERT_TRUE(sink.waitForCount(1));
+    ASSERT_TRUE(waitUntil([&] { return sink.refCount == 0; })) << "the object released its sink";
+    EXPECT_EQ(WaitForSingleObject(reader.get(), 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(sink.events(), (Events{penDown(), penPoint(0, 0)})) << "the event under way was completed, no other";
+    EXPECT_EQ(vpad_device()->isOpen, 0);
+    EXPECT_EQ(calls("scriptel_close_device"), closes + 1);
+}
+
+TEST_F(ReaderLifetimeTest, StopFromInsideAnEventDoesNotWaitForItself)
+{
+    ASSERT_NO_FATAL_FAILURE(loadAndStart());
+    UniqueHandle reader = readerFromOneEvent();
+    ASSERT_TRUE(reader);
+    sink.clear();
+    ISignaturePad* object = pad.get();
+    sink.action = [&](const Event& event) {
+        if (event.kind == Event::PenDown)
+            object->Stop();
+    };
+    vpad_queue_pen(penType, 1, 10, 20);
+    vpad_queue_pen(penType, 1, 11, 21);
+    if (!sink.waitForCount(2)) {
+        pad.detach();   // a reader waiting for itself would block the release forever
+        FAIL() << "Stop inside the event did not return";
+    }
+    EXPECT_EQ(WaitForSingleObject(reader.get(), 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(sink.events(), (Events{penDown(), penPoint(0, 0)}));
+    EXPECT_EQ(vpad_device()->isOpen, 0);
+    EXPECT_EQ(pad->Stop(), 0);
+}
+
+TEST_F(ReaderLifetimeTest, UnloadFromInsideAnEventEndsTheSession)
+{
+    ASSERT_NO_FATAL_FAILURE(loadAndStart());
+    ISignaturePad* object = pad.get();
+    UniqueHandle reader;
+    std::atomic<bool> unloaded{false};
+    sink.action = [&](const Event& event) {
+        if (event.kind == Event::OptionSelected) {
+            reader = openThread(GetCurrentThreadId());
+            object->Unload();
+            unloaded = true;
+        }
+    };
+    vpad_queue_button("ok");
+    if (!waitUntil([&] { return unloaded.load(); }) || WaitForSingleObject(reader.get(), 5000) != WAIT_OBJECT_0) {
+        pad.detach();
+        FAIL() << "the reader did not end after Unload inside its event";
+    }
+    EXPECT_EQ(pad->IsActive(), 0);
+    EXPECT_EQ(vpad_device()->isOpen, 0);
+    pad.reset();
+    EXPECT_EQ(sink.refCount, 0u);
+}
+
+TEST_F(ReaderLifetimeTest, StartFromInsideAnEventGoesOnReadingOnTheSameThread)
+{
+    ASSERT_NO_FATAL_FAILURE(loadAndStart());
+    ISignaturePad* object = pad.get();
+    sink.action = [&](const Event& event) {
+        if (event.kind == Event::OptionSelected)
+            object->Start();
+    };
+    long opens = calls("scriptel_open_device");
+    vpad_queue_button("ok");
+    ASSERT_TRUE(sink.waitForCount(1));
+    EXPECT_TRUE(waitUntil([&] { return vpad_call_count("scriptel_open_device") == opens + 1; }));
+    vpad_queue_pen(penType, 1, 10, 20);
+    ASSERT_TRUE(sink.waitForCount(3)) << "the reader goes on after the restart";
+    Events events = sink.events();
+    EXPECT_EQ(events[1], penDown());
+    EXPECT_EQ(events[1].threadId, events[0].threadId);
+    UniqueHandle reader = openThread(events[0].threadId);
+    EXPECT_EQ(pad->Stop(), 0);
+    EXPECT_TRUE(hasEnded(reader));
+}
