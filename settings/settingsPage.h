@@ -1,5 +1,5 @@
-// The settings page: the dialog procedure of template 800, which the page
-// client hands to the properties component in its page record.
+// The settings page's dialog procedure, handed to the properties component in
+// the page description.
 #pragma once
 
 #include <windows.h>
