@@ -170,3 +170,39 @@ public:
 private:
     HRESULT result;
 };
+
+// A window's device context from GetDC, released when it goes out of scope.
+class WindowDc {
+public:
+    explicit WindowDc(HWND window) : window(window), dc(GetDC(window)) {}
+    ~WindowDc()
+    {
+        if (dc)
+            ReleaseDC(window, dc);
+    }
+    WindowDc(const WindowDc&) = delete;
+    WindowDc& operator=(const WindowDc&) = delete;
+
+    HDC get() const { return dc; }
+
+private:
+    HWND window;
+    HDC dc;
+};
+
+// One WM_PAINT's painting, from BeginPaint to EndPaint.
+class PaintScope {
+public:
+    explicit PaintScope(HWND window) : window(window), dc(BeginPaint(window, &paint)) {}
+    ~PaintScope() { EndPaint(window, &paint); }
+    PaintScope(const PaintScope&) = delete;
+    PaintScope& operator=(const PaintScope&) = delete;
+
+    HDC get() const { return dc; }
+    const RECT& invalidArea() const { return paint.rcPaint; }
+
+private:
+    HWND window;
+    PAINTSTRUCT paint;
+    HDC dc;
+};
