@@ -27,6 +27,12 @@ protected:
             ASSERT_TRUE(dialog) << "the Origin Point dialog did not open";
             HWND picture = FindWindowExA(dialog, nullptr, "PadImage", nullptr);
             ASSERT_TRUE(picture);
+            // The first paint draws the marker at the stored origin and fills
+            // the picture: a click made before it would be painted over.
+            LONG originX = pad->OriginPointX(), originY = pad->OriginPointY();
+            ASSERT_TRUE(waitUntil([&] {
+                return pixelAt(picture, originX + 7, originY) == ringColor && !GetUpdateRect(picture, nullptr, FALSE);
+            })) << "the picture was never painted";
             steps(dialog, picture);
             EXPECT_TRUE(waitForClosed(dialog)) << "the dialog stayed open";
             pressSheetButton(sheet, PSBTN_OK);

@@ -5,12 +5,6 @@
 source "$(dirname "$0")/../../scripts/common.sh"
 prepare_runtime
 
-# With no window manager on the display, Wine draws the windows' captions
-# itself only for windows it does not hand to a manager.
-x11_key='HKCU\Software\Wine\X11 Driver'
-wine reg add "$x11_key" /v Managed /d N /f >/dev/null
-CLEANUP+=("wine reg delete '$x11_key' /v Managed /f >/dev/null 2>&1")
-
 cd "$BUILD/bin"
 wine regsvr32 /s Prelvane.dll
 TALLOWMARK_SCREENSHOTS=$(winepath -w "$ROOT/docs/screenshots") \
