@@ -73,6 +73,16 @@ struct SidTraits {
     static Type invalid() { return nullptr; }
     static void close(Type s) { FreeSid(s); }
 };
+struct MemoryDcTraits {
+    using Type = HDC;
+    static Type invalid() { return nullptr; }
+    static void close(Type dc) { DeleteDC(dc); }
+};
+struct WindowTraits {
+    using Type = HWND;
+    static Type invalid() { return nullptr; }
+    static void close(Type window) { DestroyWindow(window); }
+};
 
 using UniqueHandle = UniqueResource<HandleTraits>;
 using UniqueFile = UniqueResource<FileHandleTraits>;
@@ -80,6 +90,26 @@ using UniqueRegKey = UniqueResource<RegKeyTraits>;
 using UniqueBstr = UniqueResource<BstrTraits>;
 using UniqueGdiObject = UniqueResource<GdiObjectTraits>;
 using UniqueSid = UniqueResource<SidTraits>;
+using UniqueMemoryDc = UniqueResource<MemoryDcTraits>;   // from CreateCompatibleDC
+using UniqueWindow = UniqueResource<WindowTraits>;
+
+// Keeps a GDI object selected into a device context for its own lifetime and
+// puts the previous one back, so the object can be deleted afterwards.
+class ScopedSelection {
+public:
+    ScopedSelection(HDC dc, HGDIOBJ object) : dc(dc), previous(SelectObject(dc, object)) {}
+    ~ScopedSelection()
+    {
+        if (previous)
+            SelectObject(dc, previous);
+    }
+    ScopedSelection(const ScopedSelection&) = delete;
+    ScopedSelection& operator=(const ScopedSelection&) = delete;
+
+private:
+    HDC dc;
+    HGDIOBJ previous;
+};
 
 // Holds one COM reference.
 template <typename Interface>
@@ -139,4 +169,40 @@ public:
 
 private:
     HRESULT result;
+};
+
+// A window's device context from GetDC, released when it goes out of scope.
+class WindowDc {
+public:
+    explicit WindowDc(HWND window) : window(window), dc(GetDC(window)) {}
+    ~WindowDc()
+    {
+        if (dc)
+            ReleaseDC(window, dc);
+    }
+    WindowDc(const WindowDc&) = delete;
+    WindowDc& operator=(const WindowDc&) = delete;
+
+    HDC get() const { return dc; }
+
+private:
+    HWND window;
+    HDC dc;
+};
+
+// One WM_PAINT's painting, from BeginPaint to EndPaint.
+class PaintScope {
+public:
+    explicit PaintScope(HWND window) : window(window), dc(BeginPaint(window, &paint)) {}
+    ~PaintScope() { EndPaint(window, &paint); }
+    PaintScope(const PaintScope&) = delete;
+    PaintScope& operator=(const PaintScope&) = delete;
+
+    HDC get() const { return dc; }
+    const RECT& invalidArea() const { return paint.rcPaint; }
+
+private:
+    HWND window;
+    PAINTSTRUCT paint;
+    HDC dc;
 };

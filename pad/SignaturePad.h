@@ -166,7 +166,38 @@ public:
         CONNECTDATA inlineEntries[inlineCapacity];
     };
 
-    class _IPrelvaneClient : public IPrelvaneClient {
+    // What keeps a client object alive: its SignaturePad until the object is
+    // destroyed, and every reference taken on the client, by the properties
+    // component above all, which may still call it after the object is gone.
+    // The clients' AddRef and Release answer 1 whatever the count, and
+    // releases beyond the references taken are ignored. No reference on a
+    // client holds the object itself.
+    class ClientLifetime {
+    public:
+        ClientLifetime(const ClientLifetime&) = delete;
+        ClientLifetime& operator=(const ClientLifetime&) = delete;
+
+        void addReference();
+        void releaseReference();
+        // The owning object is going: the references alone keep the client.
+        void releaseOwner();
+
+    protected:
+        ClientLifetime() = default;
+        virtual ~ClientLifetime() = default;
+
+        // Answers IUnknown and the client's own interface with the client and
+        // passes every other request to the owning object while it lives.
+        static HRESULT queryClient(IUnknown* client, REFIID clientInterface, SignaturePad* owner,
+                                   REFIID riid, void** object);
+
+    private:
+        SlimLock lock;
+        LONG references = 0;
+        bool ownerAlive = true;
+    };
+
+    class _IPrelvaneClient : public IPrelvaneClient, public ClientLifetime {
     public:
         explicit _IPrelvaneClient(SignaturePad* owner) : owner(owner) {}
 
@@ -183,7 +214,7 @@ public:
         SignaturePad* owner;
     };
 
-    class _IPrelvanePageClient : public IPrelvanePageClient {
+    class _IPrelvanePageClient : public IPrelvanePageClient, public ClientLifetime {
     public:
         explicit _IPrelvanePageClient(SignaturePad* owner) : owner(owner) {}
 
@@ -318,6 +349,7 @@ private:
 
     void emptyInkList();
     void setUpSettings();
+    void tearDownSettings();
 
     // Device session (session.cpp).
     static DWORD WINAPI readerThreadProc(void* parameter);

@@ -173,11 +173,7 @@ void SignaturePad::shutDown()
     Unload();
     if (!unloadStopsReader && readerHandle)
         endReader();
-    if (properties) {
-        properties->SaveSettings();
-        properties->Release();
-        properties = nullptr;
-    }
+    tearDownSettings();
     emptyInkList();
 }
 

@@ -1,7 +1,19 @@
 #!/usr/bin/env bash
 # Builds the control and runs the demo host: it captures a signature from the
-# virtual pad. Arguments are passed to the host.
+# virtual pad and writes signature.svg and signature.png into build/bin (or
+# the folder given with --out). Arguments are passed to the host; paths are
+# taken relative to the folder this script was started in.
 source "$(dirname "$0")/common.sh"
+
+arguments=()
+for argument in "$@"; do
+    # Wine reads an absolute Linux path as one on its Z: drive.
+    if [[ $argument != -* && -e $argument ]]; then
+        argument=$(realpath "$argument")
+    fi
+    arguments+=("$argument")
+done
+
 prepare_runtime
 cd "$BUILD/bin"
-wine demohost.exe "$@"
+wine demohost.exe "${arguments[@]}"

@@ -245,6 +245,75 @@ std::string testExecutableFolder()
     return folder.substr(0, folder.find_last_of('\\'));
 }
 
+WindowWatcher::WindowWatcher(const char* caption, std::function<void(HWND)> action, DWORD timeoutMs)
+    : WindowWatcher([text = std::string(caption)](HWND window) { return windowText(window) == text; },
+                    std::move(action), timeoutMs)
+{
+}
+
+WindowWatcher::WindowWatcher(std::function<bool(HWND)> matches, std::function<void(HWND)> action, DWORD timeoutMs)
+    : matches(std::move(matches)), action(std::move(action)), timeoutMs(timeoutMs),
+      thread(CreateThread(nullptr, 0, watch, this, 0, nullptr))
+{
+    EXPECT_TRUE(thread) << GetLastError();
+}
+
+WindowWatcher::~WindowWatcher()
+{
+    finish();
+}
+
+DWORD WINAPI WindowWatcher::watch(void* parameter)
+{
+    auto* self = static_cast<WindowWatcher*>(parameter);
+    struct Search {
+        WindowWatcher* self;
+        HWND found;
+    } search = {self, nullptr};
+    ULONGLONG deadline = GetTickCount64() + self->timeoutMs;
+    for (;;) {
+        EnumWindows([](HWND window, LPARAM parameter) -> BOOL {
+            auto* search = reinterpret_cast<Search*>(parameter);
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            if (process != GetCurrentProcessId() || !IsWindowVisible(window) || !search->self->matches(window))
+                return TRUE;
+            search->found = window;
+            return FALSE;
+        }, reinterpret_cast<LPARAM>(&search));
+        if (search.found || GetTickCount64() >= deadline)
+            break;
+        Sleep(10);
+    }
+    HWND window = search.found;
+    self->windowFound = window != nullptr;
+    self->action(window);
+    return 0;
+}
+
+// The watcher reads window texts, which the windows' own thread answers:
+// that thread keeps dispatching its messages until the watcher is done.
+void WindowWatcher::finish()
+{
+    if (!thread)
+        return;
+    HANDLE handle = thread.get();
+    while (MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    thread.reset();
+}
+
+bool WindowWatcher::found()
+{
+    finish();
+    return windowFound;
+}
+
 std::string makeFolderLongerThan(const std::string& name, size_t length)
 {
     char temp[MAX_PATH] = "";

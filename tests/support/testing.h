@@ -6,6 +6,8 @@
 #include <ocidl.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -109,6 +111,35 @@ std::string commonAppDataFolder();
 bool fileExists(const std::string& path);
 std::string readFile(const std::string& path);
 std::string testExecutableFolder();
+
+// Waits on its own thread for a visible window of this process with the
+// given caption and runs `action` with it (with null when none appeared in
+// time). Waiting for that thread, in found() or the destructor, keeps the
+// calling thread's windows answering messages, so that a test showing a
+// modal window keeps one of these alive around the call that blocks.
+class WindowWatcher {
+public:
+    WindowWatcher(const char* caption, std::function<void(HWND)> action, DWORD timeoutMs = 5000);
+    // The first visible top-level window of this process that `matches`.
+    WindowWatcher(std::function<bool(HWND)> matches, std::function<void(HWND)> action, DWORD timeoutMs = 5000);
+    ~WindowWatcher();
+    WindowWatcher(const WindowWatcher&) = delete;
+    WindowWatcher& operator=(const WindowWatcher&) = delete;
+
+    // Whether the window appeared; waits for the thread first.
+    bool found();
+
+private:
+    static DWORD WINAPI watch(void* parameter);
+    void finish();
+
+    std::function<bool(HWND)> matches;
+    std::function<void(HWND)> action;
+    DWORD timeoutMs;
+    std::atomic<bool> windowFound{false};
+    UniqueHandle thread;
+};
+
 // Makes a chain of folders under the temporary folder, starting with
 // 'name', whose full path is longer than 'length' characters, and returns
 // that path (without the "\\?\" prefix needed to use it).

@@ -1,0 +1,58 @@
+// The demo host's command line.
+#include "options.h"
+
+#include <cstring>
+
+const char usageText[] =
+    "Usage: demohost [options] [recording]\n"
+    "\n"
+    "Captures a signature through the Tallowmark signature pad control and writes it as\n"
+    "signature.svg and signature.png. The virtual pad replays the recording at its recorded\n"
+    "pace (by default recordings\\signature.txt beside demohost.exe).\n"
+    "\n"
+    "Options:\n"
+    "  --out FOLDER     write the images into FOLDER (default: the current folder)\n"
+    "  --settings       show the control's settings sheet before capturing\n"
+    "  --no-register    do not register the control with regsvr32 first\n"
+    "  --no-pad         leave the virtual pad unplugged (Load then fails)\n"
+    "  --help           show this text\n"
+    "\n"
+    "Exit codes: 0 captured, 1 bad command line, 2 bad recording, 3 control not registered\n"
+    "or not creatable, 4 Load failed, 5 no signature completed with \"ok\", 6 images not written.\n";
+
+bool parseOptions(int argc, const char* const* argv, Options& options, std::string& error)
+{
+    options = Options();
+    bool recordingGiven = false;
+    for (int i = 0; i < argc; ++i) {
+        const char* argument = argv[i];
+        if (!strcmp(argument, "--help") || !strcmp(argument, "-h") || !strcmp(argument, "/?")) {
+            options.help = true;
+        } else if (!strcmp(argument, "--settings")) {
+            options.showSettings = true;
+        } else if (!strcmp(argument, "--no-register")) {
+            options.registerComponents = false;
+        } else if (!strcmp(argument, "--no-pad")) {
+            options.plugInPad = false;
+        } else if (!strcmp(argument, "--out")) {
+            if (i + 1 == argc || !argv[i + 1][0]) {
+                error = "--out needs a folder";
+                return false;
+            }
+            options.outFolder = argv[++i];
+        } else if (argument[0] == '-' && argument[1] == '-') {
+            error = std::string("unknown option ") + argument;
+            return false;
+        } else if (recordingGiven) {
+            error = std::string("only one recording can be named; ") + argument + " is one too many";
+            return false;
+        } else if (!argument[0]) {
+            error = "the recording's name is empty";
+            return false;
+        } else {
+            options.recording = argument;
+            recordingGiven = true;
+        }
+    }
+    return true;
+}

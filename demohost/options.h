@@ -1,0 +1,19 @@
+// The demo host's command line.
+#pragma once
+
+#include <string>
+
+struct Options {
+    std::string recording;      // empty: the recording shipped beside the host
+    std::string outFolder;      // empty: the current folder
+    bool showSettings = false;  // show the settings sheet before capturing
+    bool registerComponents = true;
+    bool plugInPad = true;      // false leaves the virtual pad unplugged
+    bool help = false;
+};
+
+// Reads the arguments after the program name. Returns false, with error
+// saying why, when they make no sense.
+bool parseOptions(int argc, const char* const* argv, Options& options, std::string& error);
+
+extern const char usageText[];

@@ -1,0 +1,28 @@
+// Images of a captured signature, drawn as the control's settings say: the
+// ink's colour and weight, and the size the pad covers on the document.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "signature.h"
+
+// Resolution of the PNG image; the SVG uses the same pixel grid.
+constexpr int imageDpi = 150;
+
+struct ImageSpec {
+    LONG padWidth = 0;          // the pad's coordinate range: Width and Height
+    LONG padHeight = 0;
+    double widthInches = 0.0;   // WidthInInches and HeightInInches
+    double heightInches = 0.0;
+    COLORREF inkColor = 0;      // InkColor
+    LONG inkWeight = 0;         // InkWeight: the line width in pixels at 96 dpi
+};
+
+// Empty when images can be drawn with this spec, otherwise why not.
+std::string checkImageSpec(const ImageSpec& spec);
+
+// Each writes one file and returns an empty string, or says what failed.
+std::string writeSignatureSvg(const std::wstring& path, const Signature& signature, const ImageSpec& spec);
+std::string writeSignaturePng(const std::wstring& path, const Signature& signature, const ImageSpec& spec);

@@ -1,0 +1,125 @@
+// SignaturePad: the binding to the properties component and the six settings
+// that outlive the object.
+#include "SignaturePad.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "handles.h"
+#include "module.h"
+
+namespace {
+
+struct PersistedSetting {
+    const wchar_t* name;
+    LONG typeCode;
+    void* storage;
+    LONG byteCount;
+};
+
+// In the order they are declared and bound. "pad width" covers
+// padWidthInches and the timeoutPeriod right after it.
+std::array<PersistedSetting, 6> persistedSettings(SignaturePad& pad)
+{
+    return {{
+        {L"pad width", 1, &pad.padWidthInches, 2 * sizeof(double)},
+        {L"pad parameters", 4, &pad.padParameters, sizeof pad.padParameters},
+        {L"Timeout period", 4, &pad.timeoutPeriod, sizeof pad.timeoutPeriod},
+        {L"pen width", 4, &pad.inkWeight, sizeof pad.inkWeight},
+        {L"origin point", 4, &pad.originPoint, sizeof pad.originPoint},
+        {L"ink color", 4, &pad.inkColor, sizeof pad.inkColor},
+    }};
+}
+
+// The module file's base name: the text after the last backslash of its
+// path, or after the last slash when there is no backslash, cut at its last
+// dot. False when it does not fit.
+bool moduleBaseName(const char* path, char (&baseName)[260])
+{
+    const char* start = strrchr(path, '\\');
+    if (!start)
+        start = strrchr(path, '/');
+    start = start ? start + 1 : path;
+    size_t length = strlen(start);
+    if (length >= sizeof baseName)
+        return false;
+    memcpy(baseName, start, length + 1);
+    if (char* dot = strrchr(baseName, '.'))
+        *dot = '\0';
+    return true;
+}
+
+// "<dataFolder>\Settings\<base name>.settings", or the empty string when
+// there is no data folder or the path does not fit: the object then keeps no
+// settings file rather than one under a cut-off name.
+UniqueBstr settingsFilePath()
+{
+    char baseName[260];
+    char path[260];
+    WCHAR widePath[260] = L"";
+    if (dataFolder[0] && moduleBaseName(modulePath, baseName)) {
+        int length = snprintf(path, sizeof path, "%s\\Settings\\%s.settings", dataFolder, baseName);
+        if (length > 0 && static_cast<size_t>(length) < sizeof path &&
+            !MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, ARRAYSIZE(widePath)))
+            widePath[0] = L'\0';
+    }
+    return UniqueBstr(SysAllocString(widePath));
+}
+
+} // namespace
+
+void SignaturePad::setUpSettings()
+{
+    // A missing component leaves `properties` null: the object then keeps
+    // its defaults and saves nothing.
+    CoCreateInstance(CLSID_Prelvane, nullptr, CLSCTX_ALL, IID_IPrelvane, reinterpret_cast<void**>(&properties));
+    propertiesClient = new _IPrelvaneClient(this);
+    propertyPageClient = new _IPrelvanePageClient(this);
+    if (properties) {
+        properties->SetClient(propertiesClient);
+        properties->SetPageClient(propertyPageClient, TRUE);
+        properties->SetSettingsFile(settingsFilePath().get());
+        for (const PersistedSetting& setting : persistedSettings(*this)) {
+            properties->DeclareProperty(setting.name, nullptr);
+            properties->BindPropertyStorage(setting.name, setting.typeCode, setting.storage, setting.byteCount);
+        }
+    }
+
+    strcpy(deviceName, "ST-1500");
+    strcpy(padDisplayName, "Scriptel ST-1500 LCD");
+    strcpy(deviceModel, "(ST-15000)");
+
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    if (properties)
+        properties->LoadSettings(&loaded);
+    if (!loaded)
+        propertiesClient->InitializeDefaults();
+
+    // Whatever the file held, the pad parameters describe the pad's extent.
+    memset(&padParameters, 0, sizeof padParameters);
+    padParameters.values[3] = padParameters.values[7] = padWidth;
+    padParameters.values[4] = padParameters.values[8] = padHeight;
+}
+
+// Saves the settings, then takes the object's storage away from the
+// component and the object away from the clients: the component and the
+// clients may outlive the object when others still hold them.
+void SignaturePad::tearDownSettings()
+{
+    if (properties) {
+        properties->SaveSettings();
+        for (const PersistedSetting& setting : persistedSettings(*this))
+            properties->BindPropertyStorage(setting.name, setting.typeCode, nullptr, 0);
+    }
+    propertiesClient->owner = nullptr;
+    propertyPageClient->owner = nullptr;
+    if (properties) {
+        properties->Release();
+        properties = nullptr;
+    }
+    propertiesClient->releaseOwner();
+    propertyPageClient->releaseOwner();
+    propertiesClient = nullptr;
+    propertyPageClient = nullptr;
+}

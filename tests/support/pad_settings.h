@@ -1,0 +1,43 @@
+// The control's six persisted settings as the tests read and write them: in
+// settings files, in IPersistStream streams, and through the properties
+// component behind an object.
+#pragma once
+
+#include <windows.h>
+#include <objidl.h>
+
+#include <string>
+#include <vector>
+
+#include "Prelvane_h.h"
+#include "handles.h"
+#include "settings_file.h"
+
+struct PadSettings {
+    double padWidthInches = 4.25;
+    double timeoutPeriod = 0.0;
+    LONG padParameters[9] = {};
+    LONG inkWeight = 2;
+    LONG originX = 0;
+    LONG originY = 0;
+    COLORREF inkColor = 0;
+};
+
+// The six entries of a settings file holding these values.
+std::vector<settingsfile::Entry> settingsEntries(const PadSettings& settings);
+// The values of a settings file's text; fails the test when the text does
+// not hold all six with their sizes.
+PadSettings readPadSettings(const std::string& text);
+
+// The settings file the control keeps for a module base name.
+std::string settingsFileFor(const std::string& baseName = "SignaturePad");
+void writeTextFile(const std::string& path, const std::string& text);
+
+// A stream as IPersistStream::Save writes it: the length, then the text.
+ComPtr<IStream> settingsStream(const std::string& text);
+// The text an IPersistStream::Save wrote into a stream.
+std::string streamText(IStream* stream);
+
+// The properties component behind an object, reached through its
+// IPersistStream; null when the object has none.
+ComPtr<IPrelvane> propertiesComponentOf(IUnknown* object);

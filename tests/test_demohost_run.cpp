@@ -1,0 +1,464 @@
+// The demo host as its user runs it: demohost.exe started as a program of
+// its own, with its exit code, its output, its images and its windows; and
+// the host's switch of pad modules, driven in this process.
+#include "testing.h"
+
+#include <commctrl.h>
+#include <wincodec.h>
+
+#include <functional>
+
+#include "exit_codes.h"
+#include "pad_host.h"
+#include "recording.h"
+#include "signature_sink.h"
+#include "text.h"
+#include "virtualpad.h"
+
+namespace {
+
+constexpr DWORD hostTimeoutMs = 60000;
+
+std::string temporaryFolder(const char* name)
+{
+    char folder[MAX_PATH] = "";
+    GetTempPathA(MAX_PATH, folder);
+    std::string path = std::string(folder) + name;
+    CreateDirectoryA(path.c_str(), nullptr);
+    return path;
+}
+
+std::string writeRecording(const char* name, const std::string& content)
+{
+    std::string path = temporaryFolder("tallowmark-host-recordings") + "\\" + name;
+    UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    EXPECT_TRUE(file && WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
+    return path;
+}
+
+struct HostRun {
+    DWORD exitCode = STILL_ACTIVE;
+    std::string out;
+    std::string err;
+};
+
+UniqueFile inheritableFile(const std::string& path)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    return UniqueFile(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+        FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+struct RunningHost {
+    HANDLE process;
+    DWORD processId;
+};
+
+// Runs demohost.exe from the tests' folder. While it runs, during() may deal
+// with its windows. Never waits past the timeout.
+HostRun runHost(const std::string& arguments, const std::function<void(const RunningHost&)>& during = {})
+{
+    std::string folder = temporaryFolder("tallowmark-host-run");
+    std::string outPath = folder + "\\out.txt", errPath = folder + "\\err.txt";
+    HostRun run;
+    {
+        UniqueFile out = inheritableFile(outPath), err = inheritableFile(errPath);
+        if (!out || !err) {
+            ADD_FAILURE() << "cannot create the output files in " << folder;
+            return run;
+        }
+        std::string program = testExecutableFolder() + "\\demohost.exe";
+        std::string commandLine = "\"" + program + "\" " + arguments;
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = out.get();
+        startup.hStdError = err.get();
+        PROCESS_INFORMATION process = {};
+        // Wine now and then fails to start a process under load (error 1359,
+        // ERROR_INTERNAL_ERROR); starting it again works.
+        bool started = false;
+        DWORD startError = 0;
+        for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+            started = CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                &startup, &process);
+            if (!started) {
+                startError = GetLastError();
+                Sleep(200);
+            }
+        }
+        if (!started) {
+            ADD_FAILURE() << "cannot start " << program << ": " << startError;
+            return run;
+        }
+        UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
+        if (during)
+            during(RunningHost{processHandle.get(), process.dwProcessId});
+        if (WaitForSingleObject(processHandle.get(), hostTimeoutMs) != WAIT_OBJECT_0) {
+            TerminateProcess(processHandle.get(), 99);
+            WaitForSingleObject(processHandle.get(), 5000);
+            ADD_FAILURE() << "demohost " << arguments << " did not finish";
+        }
+        GetExitCodeProcess(processHandle.get(), &run.exitCode);
+    }
+    run.out = readFile(outPath);
+    run.err = readFile(errPath);
+    return run;
+}
+
+bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// The control's folder of settings files: deleting the control's own file
+// brings back its defaults (4.25 inches wide, black ink of weight 2).
+void forgetControlSettings()
+{
+    DeleteFileA((commonAppDataFolder() + "\\Tallowmark\\Settings\\SignaturePad.settings").c_str());
+}
+
+struct WindowSearch {
+    DWORD processId;
+    const char* caption;
+    HWND found;
+};
+
+BOOL CALLBACK matchProcessWindow(HWND window, LPARAM parameter)
+{
+    auto* search = reinterpret_cast<WindowSearch*>(parameter);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != search->processId || !IsWindowVisible(window) || windowText(window) != search->caption)
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+// A visible top-level window of the running host, by its caption; null
+// when the host ends or the time is up first.
+HWND waitForHostWindow(const RunningHost& host, const char* caption, DWORD timeoutMs = 20000)
+{
+    ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        WindowSearch search = {host.processId, caption, nullptr};
+        EnumWindows(matchProcessWindow, reinterpret_cast<LPARAM>(&search));
+        if (search.found || GetTickCount64() >= deadline || WaitForSingleObject(host.process, 0) == WAIT_OBJECT_0)
+            return search.found;
+        Sleep(20);
+    }
+}
+
+BOOL CALLBACK collectText(HWND window, LPARAM parameter)
+{
+    *reinterpret_cast<std::string*>(parameter) += windowText(window) + "\n";
+    return TRUE;
+}
+
+std::string textOfChildren(HWND window)
+{
+    std::string text;
+    EnumChildWindows(window, collectText, reinterpret_cast<LPARAM>(&text));
+    return text;
+}
+
+// Three strokes on a pad of 1000 by 500 units; the first contact report of
+// each stroke is not delivered by the control, so the host sees 5 points:
+// (500,250)-(900,250), (800,50)-(800,150) and a dot at (200,400).
+const char knownRecording[] =
+    "tallowmark-pad-recording 1\n"
+    "range 1000 500\n"
+    "0 pen down 100 250\n"
+    "20 pen down 500 250\n"
+    "40 pen down 900 250\n"
+    "60 pen up 900 250\n"
+    "80 pen up 950 100\n"
+    "100 pen down 800 40\n"
+    "120 pen down 800 50\n"
+    "140 pen down 800 150\n"
+    "160 pen up 800 150\n"
+    "180 pen down 190 390\n"
+    "200 pen down 200 400\n"
+    "220 pen up 200 400\n"
+    "300 button ok\n";
+
+// Strokes and points the host must report for a recording: every run of
+// contact reports is a stroke, less its first report, which the control
+// does not pass on; a stroke left with no point is not one.
+std::pair<size_t, size_t> expectedCounts(const std::string& recordingText)
+{
+    vpad::Recording recording;
+    EXPECT_EQ(vpad::parseRecording(recordingText, recording), "");
+    size_t strokes = 0, points = 0, run = 0;
+    auto endRun = [&] {
+        if (run > 1) {
+            ++strokes;
+            points += run - 1;
+        }
+        run = 0;
+    };
+    for (const vpad::RecordedEvent& event : recording.events) {
+        if (event.kind == vpad::EventKind::Pen && event.contact)
+            ++run;
+        else
+            endRun();
+    }
+    endRun();
+    return {strokes, points};
+}
+
+std::string summaryLine(const std::string& recordingText)
+{
+    auto [strokes, points] = expectedCounts(recordingText);
+    return "Signature captured: " + std::to_string(strokes) + " strokes, " + std::to_string(points) + " points, ";
+}
+
+COLORREF pixelOfPng(const std::string& path, UINT x, UINT y, UINT& width, UINT& height)
+{
+    ComPtr<IWICImagingFactory> factory;
+    ComPtr<IWICBitmapDecoder> decoder;
+    ComPtr<IWICBitmapFrameDecode> frame;
+    ComPtr<IWICBitmapSource> converted;
+    BYTE pixel[3] = {};
+    WICRect one = {static_cast<INT>(x), static_cast<INT>(y), 1, 1};
+    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+            factory.putVoid())) ||
+        FAILED(factory->CreateDecoderFromFilename(widen(path).c_str(), nullptr, GENERIC_READ,
+            WICDecodeMetadataCacheOnLoad, decoder.put())) ||
+        FAILED(decoder->GetFrame(0, frame.put())) || FAILED(frame->GetSize(&width, &height)) ||
+        FAILED(WICConvertBitmapSource(GUID_WICPixelFormat24bppBGR, frame.get(), converted.put())) ||
+        FAILED(converted->CopyPixels(&one, 3, 3, pixel))) {
+        ADD_FAILURE() << "cannot read " << path;
+        return CLR_INVALID;
+    }
+    return RGB(pixel[2], pixel[1], pixel[0]);
+}
+
+} // namespace
+
+TEST(HostRecordings, MalformedRecordingsAreRefusedWithTheirLineBeforeAnythingStarts)
+{
+    const std::pair<std::string, const char*> cases[] = {
+        {"", "line 1"},
+        {"hello\n0 pen down 1 2\n", "line 1"},
+        {"\x89PNG\r\n\x1a\n\x01\x02\x03", "line 1"},
+        {"tallowmark-pad-recording 1\n10 pen down 1 2\n5 pen up 1 2\n", "line 3"},
+        {"tallowmark-pad-recording 1\n0 pen down 70000 2\n", "line 2"},
+        {"tallowmark-pad-recording 1\n0 pen sideways 1 2\n", "line 2"},
+        {"tallowmark-pad-recording 1\n0 pen down 1 2\nrange 100 100\n", "line 3"},
+        {"tallowmark-pad-recording 1\n0 button\n", "line 2"},
+        {"tallowmark-pad-recording 1\n# " + std::string(300, 'x') + "\n0 button ok\n", "line 2"},
+    };
+    int index = 0;
+    for (const auto& [content, where] : cases) {
+        std::string path = writeRecording(("malformed" + std::to_string(index++) + ".txt").c_str(), content);
+        HostRun run = runHost("\"" + path + "\"");
+        EXPECT_EQ(run.exitCode, static_cast<DWORD>(ExitRecording)) << content;
+        EXPECT_TRUE(contains(run.err, "the recording " + path + " is malformed: " + where)) << run.err;
+        EXPECT_FALSE(contains(run.out, "created")) << run.out;
+    }
+
+    // A recording without one event is malformed too, wherever it says so.
+    std::string empty = writeRecording("no-events.txt", "tallowmark-pad-recording 1\n# nothing\n");
+    HostRun run = runHost("\"" + empty + "\"");
+    EXPECT_EQ(run.exitCode, static_cast<DWORD>(ExitRecording));
+    EXPECT_TRUE(contains(run.err, "is malformed")) << run.err;
+}
+
+TEST(HostRecordings, AMissingRecordingOrOutputFolderIsNamedAndNothingRuns)
+{
+    HostRun run = runHost("C:\\no\\such\\recording.txt");
+    EXPECT_EQ(run.exitCode, static_cast<DWORD>(ExitRecording));
+    EXPECT_TRUE(contains(run.err, "cannot open the recording C:\\no\\such\\recording.txt")) << run.err;
+
+    run = runHost("--out C:\\no\\such\\folder");
+    EXPECT_EQ(run.exitCode, static_cast<DWORD>(ExitUsage));
+    EXPECT_TRUE(contains(run.err, "the output folder C:\\no\\such\\folder does not exist")) << run.err;
+}
+
+TEST(HostCommandLine, UnknownOptionsGetTheUsageAndHelpExitsCleanly)
+{
+    HostRun run = runHost("--frobnicate");
+    EXPECT_EQ(run.exitCode, static_cast<DWORD>(ExitUsage));
+    EXPECT_TRUE(contains(run.err, "unknown option --frobnicate")) << run.err;
+    EXPECT_TRUE(contains(run.err, "Usage: demohost")) << run.err;
+
+    run = runHost("--help");
+    EXPECT_EQ(run.exitCode, static_cast<DWORD>(ExitSuccess));
+    EXPECT_TRUE(contains(run.out, "--settings")) << run.out;
+}
+
+TEST(HostCapture, KnownRecordingGivesItsStrokesAndImagesDrawnWithTheControlsSettings)
+{
+    forgetControlSettings();
+    std::string recording = writeRecording("known.txt", knownRecording);
+    std::string out = temporaryFolder("tallowmark-host-known");
+    DeleteFileA((out + "\\signature.svg").c_str());
+    DeleteFileA((out + "\\signature.png").c_str());
+
+    HostRun run = runHost("--out \"" + out + "\" \"" + recording + "\"");
+    ASSERT_EQ(run.exitCode, static_cast<DWORD>(ExitSuccess)) << run.out << run.err;
+    EXPECT_TRUE(contains(run.out, "Signature captured: 3 strokes, 5 points, ")) << run.out;
+    EXPECT_TRUE(contains(run.out, "SVG: " + out + "\\signature.svg")) << run.out;
+    EXPECT_TRUE(contains(run.out, "PNG: " + out + "\\signature.png")) << run.out;
+
+    // 4.25 by 2.125 inches at 150 dpi; 0.638 pixels per pad unit; black ink
+    // of weight 2, 3.125 pixels at 150 dpi.
+    std::string svg = readFile(out + "\\signature.svg");
+    EXPECT_TRUE(contains(svg, "width=\"4.250in\" height=\"2.125in\" viewBox=\"0 0 638 319\"")) << svg;
+    EXPECT_TRUE(contains(svg, "stroke=\"#000000\" stroke-width=\"3.125\"")) << svg;
+    EXPECT_TRUE(contains(svg, "<polyline points=\"319.0,159.5 574.2,159.5\"/>")) << svg;
+    EXPECT_TRUE(contains(svg, "<polyline points=\"510.4,31.9 510.4,95.7\"/>")) << svg;
+    EXPECT_TRUE(contains(svg, "<circle cx=\"127.6\" cy=\"255.2\"")) << svg;
+
+    ComApartment com;
+    UINT width = 0, height = 0;
+    EXPECT_EQ(pixelOfPng(out + "\\signature.png", 446, 159, width, height), RGB(0, 0, 0));
+    EXPECT_EQ(width, 638u);
+    EXPECT_EQ(height, 319u);
+    EXPECT_EQ(pixelOfPng(out + "\\signature.png", 446, 200, width, height), RGB(255, 255, 255));
+}
+
+TEST(HostCapture, ShippedSignatureIsCapturedByDefault)
+{
+    std::string out = temporaryFolder("tallowmark-host-default");
+    DeleteFileA((out + "\\signature.png").c_str());
+    HostRun run = runHost("--out \"" + out + "\"");
+    ASSERT_EQ(run.exitCode, static_cast<DWORD>(ExitSuccess)) << run.out << run.err;
+    std::string shipped = readFile(testExecutableFolder() + "\\recordings\\signature.txt");
+    EXPECT_TRUE(contains(run.out, summaryLine(shipped))) << run.out;
+    EXPECT_TRUE(fileExists(out + "\\signature.png"));
+    EXPECT_TRUE(fileExists(out + "\\signature.svg"));
+}
+
+TEST(HostCapture, ARecordingThatNeverPressesOkCompletesNoSignature)
+{
+    std::string recording = writeRecording("no-ok.txt",
+        "tallowmark-pad-recording 1\n0 pen down 10 10\n20 pen down 20 20\n40 pen up 20 20\n60 button clear\n");
+    HostRun run = runHost("\"" + recording + "\"");
+    EXPECT_EQ(run.exitCode, static_cast<DWORD>(ExitCapture));
+    EXPECT_TRUE(contains(run.err, "ended without its ok button")) << run.err;
+}
+
+TEST(HostCapture, OkOnAPadClearedByItsOtherButtonCapturesNothing)
+{
+    std::string recording = writeRecording("cleared.txt",
+        "tallowmark-pad-recording 1\n0 pen down 10 10\n20 pen down 20 20\n40 pen up 20 20\n"
+        "60 button clear\n80 button ok\n");
+    HostRun run = runHost("\"" + recording + "\"");
+    EXPECT_EQ(run.exitCode, static_cast<DWORD>(ExitCapture));
+    EXPECT_TRUE(contains(run.err, "empty pad")) << run.err;
+}
+
+TEST(HostFailures, NoPadShowsTheControlsMessageAndTheHostReportsThatLoadFailed)
+{
+    std::string messageText;
+    HostRun run = runHost("--no-pad", [&](const RunningHost& host) {
+        HWND box = waitForHostWindow(host, "Error");
+        ASSERT_NE(box, nullptr) << "the control showed no message box";
+        messageText = textOfChildren(box);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    });
+    EXPECT_TRUE(contains(messageText, "There is no functional Scriptel signature pad connected.")) << messageText;
+    EXPECT_EQ(run.exitCode, static_cast<DWORD>(ExitLoad));
+    EXPECT_TRUE(contains(run.err, "the control's Load failed")) << run.err;
+}
+
+TEST(HostFailures, AnUnregisteredControlIsReportedAndRegisteringAgainHelps)
+{
+    std::string control = testExecutableFolder() + "\\SignaturePad.dll";
+    auto regsvr32 = [&](const char* arguments) {
+        std::string commandLine = "regsvr32.exe " + std::string(arguments) + " \"" + control + "\"";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+            &process));
+        UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
+        ASSERT_EQ(WaitForSingleObject(processHandle.get(), hostTimeoutMs), WAIT_OBJECT_0);
+    };
+    regsvr32("/u /s");
+    HostRun run = runHost("--no-register");
+    EXPECT_EQ(run.exitCode, static_cast<DWORD>(ExitControl));
+    EXPECT_TRUE(contains(run.err, "the signature pad control is not registered")) << run.err;
+    EXPECT_TRUE(contains(run.err, "Orlendale.OrlendaleSignaturePad")) << run.err;
+
+    // Without --no-register the host registers the control itself.
+    std::string recording = writeRecording("known.txt", knownRecording);
+    run = runHost("--out \"" + temporaryFolder("tallowmark-host-known") + "\" \"" + recording + "\"");
+    EXPECT_EQ(run.exitCode, static_cast<DWORD>(ExitSuccess)) << run.out << run.err;
+}
+
+TEST(HostSettings, TheSheetShowsOnTheHostsFrameAndCancelGoesOnToCapture)
+{
+    std::string recording = writeRecording("known.txt", knownRecording);
+    std::string out = temporaryFolder("tallowmark-host-known");
+    HWND owner = nullptr;
+    std::string frameTitle;
+    HostRun run = runHost("--settings --out \"" + out + "\" \"" + recording + "\"", [&](const RunningHost& host) {
+        HWND sheet = waitForHostWindow(host, " Properties");
+        ASSERT_NE(sheet, nullptr) << "no settings sheet";
+        owner = GetWindow(sheet, GW_OWNER);
+        frameTitle = owner ? windowText(owner) : "";
+        PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+    });
+    EXPECT_EQ(frameTitle, "Tallowmark demo host");
+    EXPECT_EQ(run.exitCode, static_cast<DWORD>(ExitSuccess)) << run.out << run.err;
+    EXPECT_TRUE(contains(run.out, "Signature captured: 3 strokes, 5 points, ")) << run.out;
+}
+
+TEST(HostSettings, ChoosingAPadFamilyWhoseModuleIsMissingKeepsTheControlAndCaptures)
+{
+    std::string recording = writeRecording("known.txt", knownRecording);
+    std::string out = temporaryFolder("tallowmark-host-known");
+    HostRun run = runHost("--settings --out \"" + out + "\" \"" + recording + "\"", [&](const RunningHost& host) {
+        HWND sheet = waitForHostWindow(host, " Properties");
+        ASSERT_NE(sheet, nullptr) << "no settings sheet";
+        HWND page = reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
+        ASSERT_NE(page, nullptr);
+        HWND firstFamily = GetDlgItem(page, 810);
+        ASSERT_NE(firstFamily, nullptr);
+        SendMessageA(firstFamily, BM_CLICK, 0, 0);
+        PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
+    });
+    EXPECT_EQ(run.exitCode, static_cast<DWORD>(ExitSuccess)) << run.out << run.err;
+    EXPECT_TRUE(contains(run.out, " not found; keeping SignaturePad.dll.")) << run.out;
+    EXPECT_TRUE(contains(run.out, "Signature captured: 3 strokes, 5 points, ")) << run.out;
+}
+
+TEST(HostPadSwitch, ChangeSignaturePadLoadsAnotherModuleOnlyWhenItExists)
+{
+    ComApartment com;
+    std::string folder = temporaryFolder("tallowmark-host-pads");
+    std::string other = folder + "\\OtherPad.dll";
+    CopyFileA((testExecutableFolder() + "\\" + controlFileName).c_str(), other.c_str(), FALSE);
+    ASSERT_TRUE(fileExists(other));
+
+    UniqueWindow frame(CreateWindowExA(0, "STATIC", "frame", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+        nullptr, nullptr));
+    ComPtr<SignatureSink> sink = SignatureSink::create();
+    ASSERT_TRUE(frame && sink);
+    vpad_reset();
+    vpad_connect(nullptr);
+    PadHost host(frame.get(), sink.get());
+    std::string error;
+    ASSERT_TRUE(host.createFromModule(widen(testExecutableFolder() + "\\" + controlFileName), error)) << error;
+    ASSERT_TRUE(host.load());
+    ISignaturePad* first = host.control();
+
+    EXPECT_EQ(host.changePad(L"NoSuchPad.dll"), "Pad module NoSuchPad.dll not found; keeping SignaturePad.dll.");
+    EXPECT_EQ(host.control(), first);
+    EXPECT_EQ(host.changePad(L"SignaturePad.dll"), "Pad module SignaturePad.dll is already the active one.");
+    EXPECT_EQ(host.control(), first);
+
+    EXPECT_EQ(host.changePad(widen(other)), "Switched to pad module " + other + ".");
+    EXPECT_NE(host.control(), nullptr);
+    EXPECT_EQ(narrow(host.moduleFile()), "OtherPad.dll");
+    EXPECT_TRUE(host.isLoaded());
+    // The new control is attached to the same sink.
+    host.control()->FireOption(1);
+    EXPECT_EQ(WaitForSingleObject(sink->okPressed(), 0), WAIT_OBJECT_0);
+    host.release();
+}

@@ -1,0 +1,509 @@
+// The control's persisted settings through the built DLL and the registered
+// properties component: the defaults, values that outlive an object, the pad
+// parameters, the settings file's name, snapshots, the IPersistStream round
+// trip, and an object whose component cannot be created.
+#include "testing.h"
+#include "pad_settings.h"
+
+#include <commctrl.h>
+#include <cstring>
+
+namespace {
+
+// Every case starts and ends without the control's settings file.
+class Settings : public ::testing::Test {
+protected:
+    void SetUp() override { DeleteFileA(settingsFileFor().c_str()); }
+    void TearDown() override { DeleteFileA(settingsFileFor().c_str()); }
+
+    ComApartment com;
+};
+
+PadSettings changedSettings()
+{
+    PadSettings settings;
+    settings.padWidthInches = 6.5;
+    settings.timeoutPeriod = 12.25;
+    settings.inkWeight = 5;
+    settings.originX = 120;
+    settings.originY = -40;
+    settings.inkColor = RGB(200, 10, 30);
+    for (LONG i = 0; i < 9; ++i)
+        settings.padParameters[i] = 100 + i;
+    return settings;
+}
+
+void expectFields(ISignaturePad* pad, const PadSettings& expected)
+{
+    EXPECT_EQ(pad->WidthInInches(), expected.padWidthInches);
+    EXPECT_EQ(pad->PadTimeout(), expected.timeoutPeriod);
+    EXPECT_EQ(pad->InkWeight(), expected.inkWeight);
+    EXPECT_EQ(pad->InkColor(), expected.inkColor);
+    EXPECT_EQ(pad->OriginPointX(), expected.originX);
+    EXPECT_EQ(pad->OriginPointY(), expected.originY);
+}
+
+void expectSame(const PadSettings& actual, const PadSettings& expected)
+{
+    EXPECT_EQ(actual.padWidthInches, expected.padWidthInches);
+    EXPECT_EQ(actual.timeoutPeriod, expected.timeoutPeriod);
+    EXPECT_EQ(actual.inkWeight, expected.inkWeight);
+    EXPECT_EQ(actual.inkColor, expected.inkColor);
+    EXPECT_EQ(actual.originX, expected.originX);
+    EXPECT_EQ(actual.originY, expected.originY);
+    for (int i = 0; i < 9; ++i)
+        EXPECT_EQ(actual.padParameters[i], expected.padParameters[i]) << "pad parameter " << i;
+}
+
+ComPtr<IPersistStream> persistOf(IUnknown* object)
+{
+    ComPtr<IPersistStream> persist;
+    EXPECT_EQ(object->QueryInterface(IID_IPersistStream, persist.putVoid()), S_OK);
+    return persist;
+}
+
+// Writes values into an object's fields through its IPersistStream.
+void loadInto(ISignaturePad* pad, const PadSettings& values)
+{
+    ComPtr<IPersistStream> persist = persistOf(pad);
+    ASSERT_TRUE(persist);
+    ComPtr<IStream> stream = settingsStream(settingsfile::format(settingsEntries(values)));
+    ASSERT_EQ(persist->Load(stream.get()), S_OK);
+}
+
+// What an object's fields hold, the pad parameters included, as its
+// IPersistStream writes them.
+PadSettings savedFrom(ISignaturePad* pad)
+{
+    ComPtr<IPersistStream> persist = persistOf(pad);
+    ComPtr<IStream> stream;
+    EXPECT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, stream.put()), S_OK);
+    EXPECT_EQ(persist->Save(stream.get(), FALSE), S_OK);
+    return readPadSettings(streamText(stream.get()));
+}
+
+std::string makeTemporaryFolder(const std::string& name)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string folder = std::string(temp) + name + "-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return folder;
+}
+
+std::string settingsFileOf(ISignaturePad* pad)
+{
+    ComPtr<IPrelvane> component = propertiesComponentOf(pad);
+    if (!component)
+        return std::string();
+    UniqueBstr path;
+    EXPECT_EQ(component->GetSettingsFile(path.put()), S_OK);
+    char text[MAX_PATH * 2] = "";
+    WideCharToMultiByte(CP_ACP, 0, path.get(), -1, text, sizeof text, nullptr, nullptr);
+    return text;
+}
+
+} // namespace
+
+TEST_F(Settings, WithoutAFileANewObjectHasTheDefaultsAndItsDestructionWritesThem)
+{
+    {
+        ComPtr<ISignaturePad> pad = control().create();
+        ASSERT_TRUE(pad);
+        expectFields(pad.get(), PadSettings());
+        expectSame(savedFrom(pad.get()), PadSettings());
+        EXPECT_FALSE(fileExists(settingsFileFor()));
+    }
+    ASSERT_TRUE(fileExists(settingsFileFor()));
+    expectSame(readPadSettings(readFile(settingsFileFor())), PadSettings());
+}
+
+TEST_F(Settings, ValuesChangedInAnObjectSurviveItAndTheNextObjectReadsThemBack)
+{
+    PadSettings changed = changedSettings();
+    {
+        ComPtr<ISignaturePad> pad = control().create();
+        loadInto(pad.get(), changed);
+        expectFields(pad.get(), changed);
+    }
+    // Saved as the object held them, pad parameters included.
+    expectSame(readPadSettings(readFile(settingsFileFor())), changed);
+
+    ComPtr<ISignaturePad> next = control().create();
+    expectFields(next.get(), changed);
+    // The pad parameters alone are set afresh by every construction.
+    PadSettings expected = changed;
+    memset(expected.padParameters, 0, sizeof expected.padParameters);
+    expectSame(savedFrom(next.get()), expected);
+}
+
+TEST_F(Settings, PadParametersAreZeroAfterConstructionWhateverTheFileHeld)
+{
+    PadSettings stored;
+    for (LONG i = 0; i < 9; ++i)
+        stored.padParameters[i] = -7 * (i + 1);
+    stored.inkWeight = 9;
+    writeTextFile(settingsFileFor(), settingsfile::format(settingsEntries(stored)));
+    {
+        ComPtr<ISignaturePad> pad = control().create();
+        EXPECT_EQ(pad->InkWeight(), 9);
+        EXPECT_EQ(pad->Width(), 0);
+        EXPECT_EQ(pad->Height(), 0);
+        PadSettings held = savedFrom(pad.get());
+        for (int i = 0; i < 9; ++i)
+            EXPECT_EQ(held.padParameters[i], 0) << i;
+    }
+    PadSettings rewritten = readPadSettings(readFile(settingsFileFor()));
+    EXPECT_EQ(rewritten.inkWeight, 9);
+    for (int i = 0; i < 9; ++i)
+        EXPECT_EQ(rewritten.padParameters[i], 0) << i;
+}
+
+TEST_F(Settings, AFileHoldingSomeSettingsGivesThoseAndLeavesTheOthersAtTheirDefaults)
+{
+    std::vector<settingsfile::Entry> entries = settingsEntries(changedSettings());
+    // Only "pen width" and "ink color".
+    writeTextFile(settingsFileFor(), settingsfile::format({entries[3], entries[5]}));
+    ComPtr<ISignaturePad> pad = control().create();
+    PadSettings expected;
+    expected.inkWeight = changedSettings().inkWeight;
+    expected.inkColor = changedSettings().inkColor;
+    expectFields(pad.get(), expected);
+}
+
+TEST_F(Settings, ADamagedFileGivesTheDefaultsAndIsReplacedByAWholeOneAtDestruction)
+{
+    std::string valid = settingsfile::format(settingsEntries(changedSettings()));
+    writeTextFile(settingsFileFor(), valid.substr(0, valid.size() / 2));
+    {
+        ComPtr<ISignaturePad> pad = control().create();
+        expectFields(pad.get(), PadSettings());
+    }
+    expectSame(readPadSettings(readFile(settingsFileFor())), PadSettings());
+}
+
+TEST_F(Settings, SnapshotsSaveRestoreAndDropTheObjectsValuesAsAStack)
+{
+    ComPtr<ISignaturePad> pad = control().create();
+    ComPtr<IPrelvane> component = propertiesComponentOf(pad.get());
+    ASSERT_TRUE(component);
+    PadSettings first = changedSettings();
+    PadSettings second = changedSettings();
+    second.inkWeight = 11;
+    second.padWidthInches = 3.0;
+
+    ASSERT_EQ(component->SaveSnapshot(), S_OK);     // the defaults
+    loadInto(pad.get(), first);
+    ASSERT_EQ(component->SaveSnapshot(), S_OK);     // first
+    loadInto(pad.get(), second);
+    LONG depth = 0;
+    EXPECT_EQ(component->GetSnapshotDepth(&depth), S_OK);
+    EXPECT_EQ(depth, 2);
+
+    EXPECT_EQ(component->RestoreSnapshot(), S_OK);
+    expectFields(pad.get(), first);
+    EXPECT_EQ(component->RestoreSnapshot(), S_OK);
+    expectFields(pad.get(), PadSettings());
+    EXPECT_EQ(component->GetSnapshotDepth(&depth), S_OK);
+    EXPECT_EQ(depth, 0);
+
+    // Nothing left to restore or drop: the values stay.
+    loadInto(pad.get(), second);
+    EXPECT_TRUE(FAILED(component->RestoreSnapshot()));
+    EXPECT_TRUE(FAILED(component->DropSnapshot()));
+    expectFields(pad.get(), second);
+
+    // Dropping keeps the current values.
+    ASSERT_EQ(component->SaveSnapshot(), S_OK);
+    loadInto(pad.get(), first);
+    EXPECT_EQ(component->DropSnapshot(), S_OK);
+    expectFields(pad.get(), first);
+    EXPECT_EQ(component->GetSnapshotDepth(&depth), S_OK);
+    EXPECT_EQ(depth, 0);
+}
+
+TEST_F(Settings, PersistStreamCarriesTheValuesFromOneObjectToAnother)
+{
+    ComPtr<ISignaturePad> source = control().create();
+    loadInto(source.get(), changedSettings());
+    ComPtr<IPersistStream> persist = persistOf(source.get());
+    ASSERT_TRUE(persist);
+
+    CLSID clsid = GUID_NULL;
+    EXPECT_EQ(persist->GetClassID(&clsid), S_OK);
+    EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_Prelvane));
+
+    ComPtr<IStream> stream;
+    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, stream.put()), S_OK);
+    ULARGE_INTEGER sizeMax = {};
+    EXPECT_EQ(persist->GetSizeMax(&sizeMax), S_OK);
+    ASSERT_EQ(persist->Save(stream.get(), TRUE), S_OK);
+    EXPECT_EQ(persist->IsDirty(), S_FALSE);
+    STATSTG stat = {};
+    ASSERT_EQ(stream->Stat(&stat, STATFLAG_NONAME), S_OK);
+    EXPECT_EQ(stat.cbSize.QuadPart, sizeMax.QuadPart);
+
+    ComPtr<ISignaturePad> target = control().create();
+    expectFields(target.get(), PadSettings());
+    LARGE_INTEGER start = {};
+    ASSERT_EQ(stream->Seek(start, STREAM_SEEK_SET, nullptr), S_OK);
+    ComPtr<IPersistStream> targetPersist = persistOf(target.get());
+    ASSERT_EQ(targetPersist->Load(stream.get()), S_OK);
+    expectFields(target.get(), changedSettings());
+    expectSame(savedFrom(target.get()), changedSettings());
+    EXPECT_EQ(targetPersist->IsDirty(), S_FALSE);
+
+    loadInto(source.get(), PadSettings());
+    EXPECT_EQ(persist->IsDirty(), S_FALSE) << "loading a stream sets the values it compares with";
+}
+
+TEST_F(Settings, ADamagedStreamIsRefusedAndChangesNothing)
+{
+    ComPtr<ISignaturePad> pad = control().create();
+    loadInto(pad.get(), changedSettings());
+    ComPtr<IPersistStream> persist = persistOf(pad.get());
+    std::string text = settingsfile::format(settingsEntries(PadSettings()));
+    text[text.size() / 2] ^= 0x20;
+    EXPECT_TRUE(FAILED(persist->Load(settingsStream(text).get())));
+
+    // A stream that ends early.
+    ComPtr<IStream> shortStream;
+    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, shortStream.put()), S_OK);
+    DWORD length = 500;
+    shortStream->Write(&length, sizeof length, nullptr);
+    shortStream->Write("PrelvaneSettings 1\n", 19, nullptr);
+    LARGE_INTEGER start = {};
+    shortStream->Seek(start, STREAM_SEEK_SET, nullptr);
+    EXPECT_TRUE(FAILED(persist->Load(shortStream.get())));
+    expectFields(pad.get(), changedSettings());
+}
+
+TEST_F(Settings, TheObjectHandsOutItsComponentsPagesAndPersistence)
+{
+    ComPtr<ISignaturePad> pad = control().create();
+    ComPtr<ISpecifyPropertyPages> specify;
+    ASSERT_EQ(pad->QueryInterface(IID_ISpecifyPropertyPages, specify.putVoid()), S_OK);
+    CAUUID pages = {};
+    ASSERT_EQ(specify->GetPages(&pages), S_OK);
+    ASSERT_EQ(pages.cElems, 1u);
+    EXPECT_TRUE(IsEqualCLSID(pages.pElems[0], CLSID_PrelvanePropertyPage));
+    CoTaskMemFree(pages.pElems);
+
+    // Both are the same component, which answers IPrelvane from each.
+    ComPtr<IPrelvane> fromPages;
+    ASSERT_EQ(specify->QueryInterface(IID_IPrelvane, fromPages.putVoid()), S_OK);
+    ComPtr<IPrelvane> fromPersist = propertiesComponentOf(pad.get());
+    EXPECT_EQ(fromPages.get(), fromPersist.get());
+    EXPECT_EQ(settingsFileOf(pad.get()), settingsFileFor());
+}
+
+// The module's base name names the settings file: a copy of the control
+// under another name keeps a file of its own.
+TEST(SettingsFileName, AModuleCopiedToPadOldDllKeepsPadOldSettings)
+{
+    std::string folder = makeTemporaryFolder("tallowmark-base-name");
+    std::string copy = folder + "\\pad.old.dll";
+    ASSERT_TRUE(CopyFileA(controlFileName, copy.c_str(), FALSE)) << GetLastError();
+    std::string ownFile = settingsFileFor("pad.old");
+    DeleteFileA(ownFile.c_str());
+    DeleteFileA(settingsFileFor().c_str());
+    {
+        ControlLibrary library(copy);
+        ComApartment com;
+        ComPtr<ISignaturePad> pad = library.create();
+        ASSERT_TRUE(pad);
+        EXPECT_EQ(settingsFileOf(pad.get()), ownFile);
+        loadInto(pad.get(), changedSettings());
+    }
+    EXPECT_TRUE(fileExists(ownFile));
+    EXPECT_FALSE(fileExists(settingsFileFor()));
+    expectSame(readPadSettings(readFile(ownFile)), changedSettings());
+    DeleteFileA(ownFile.c_str());
+}
+
+TEST(SettingsFileName, OnlyTheFileNamesLastDotCountsAndANameWithoutOneIsUsedWhole)
+{
+    std::string folder = makeTemporaryFolder("tallowmark.base.name");
+    // Loaded by its exact name: a trailing dot stops the loader adding ".dll".
+    std::string copy = folder + "\\pad";
+    ASSERT_TRUE(CopyFileA(controlFileName, copy.c_str(), FALSE)) << GetLastError();
+    ControlLibrary library(copy + ".");
+    ASSERT_TRUE(library.module());
+    char loadedPath[MAX_PATH] = "";
+    GetModuleFileNameA(library.module(), loadedPath, sizeof loadedPath);
+    ASSERT_STREQ(strrchr(loadedPath, '\\'), "\\pad");
+    {
+        ComApartment com;
+        ComPtr<ISignaturePad> pad = library.create();
+        EXPECT_EQ(settingsFileOf(pad.get()), settingsFileFor("pad"));
+    }
+    EXPECT_TRUE(fileExists(settingsFileFor("pad")));
+    DeleteFileA(settingsFileFor("pad").c_str());
+}
+
+// A class object for the component's class, registered in this process
+// only, that refuses every creation as COM does for a class that is not
+// installed: the control meets a component it cannot create.
+class RefusingClassObject : public IClassFactory {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** object) override
+    {
+        *object = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory))
+            return E_NOINTERFACE;
+        *object = static_cast<IClassFactory*>(this);
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateInstance(IUnknown*, REFIID, void** object) override
+    {
+        *object = nullptr;
+        return REGDB_E_CLASSNOTREG;
+    }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+};
+
+class MissingComponent : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        DeleteFileA(settingsFileFor().c_str());
+        ASSERT_EQ(CoRegisterClassObject(CLSID_Prelvane, &refusing, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                        &registration),
+                  S_OK);
+        ComPtr<IPrelvane> component;
+        ASSERT_TRUE(FAILED(CoCreateInstance(CLSID_Prelvane, nullptr, CLSCTX_ALL, IID_IPrelvane,
+                                            component.putVoid())));
+    }
+    void TearDown() override
+    {
+        CoRevokeClassObject(registration);
+        DeleteFileA(settingsFileFor().c_str());
+    }
+
+    ComApartment com;
+    RefusingClassObject refusing;
+    DWORD registration = 0;
+};
+
+TEST_F(MissingComponent, TheObjectWorksWithItsDefaultsShowsNothingAndSavesNothing)
+{
+    PadSettings stored = changedSettings();
+    std::string text = settingsfile::format(settingsEntries(stored));
+    writeTextFile(settingsFileFor(), text);
+    {
+        ComPtr<ISignaturePad> pad = control().create();
+        ASSERT_TRUE(pad);
+        expectFields(pad.get(), PadSettings());
+        EXPECT_STREQ(pad->DeviceName(), "ST-1500");
+
+        void* refused = reinterpret_cast<void*>(1);
+        EXPECT_EQ(pad->QueryInterface(IID_ISpecifyPropertyPages, &refused), E_NOINTERFACE);
+        EXPECT_EQ(refused, nullptr);
+        refused = reinterpret_cast<void*>(1);
+        EXPECT_EQ(pad->QueryInterface(IID_IPersistStream, &refused), E_NOINTERFACE);
+        EXPECT_EQ(refused, nullptr);
+
+        // The page client is the object's own and still answers.
+        ComPtr<IPrelvanePageClient> pageClient;
+        EXPECT_EQ(pad->QueryInterface(IID_IPrelvanePageClient, pageClient.putVoid()), S_OK);
+
+        WindowWatcher sheet(" Properties", [](HWND window) {
+            if (window)
+                PostMessageA(window, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+        }, 500);
+        EXPECT_EQ(pad->ShowProperties(), S_OK);
+        EXPECT_FALSE(sheet.found());
+    }
+    EXPECT_EQ(readFile(settingsFileFor()), text);
+}
+
+// The component and the page client stay usable when the object goes while
+// others hold them; neither holds the object, and neither reaches it again.
+TEST_F(Settings, TheComponentAndThePageClientOutliveTheObjectWithoutReachingIt)
+{
+    ComPtr<ISignaturePad> pad = control().create();
+    loadInto(pad.get(), changedSettings());
+    ComPtr<IPersistStream> persist = persistOf(pad.get());
+    ComPtr<IPrelvane> component = propertiesComponentOf(pad.get());
+    ComPtr<IPrelvanePageClient> pageClient;
+    ASSERT_EQ(pad->QueryInterface(IID_IPrelvanePageClient, pageClient.putVoid()), S_OK);
+    pad.reset();
+
+    // The object is gone: its destruction saved the settings.
+    expectSame(readPadSettings(readFile(settingsFileFor())), changedSettings());
+    LONG saves = 0;
+    EXPECT_EQ(component->GetSaveCount(&saves), S_OK);
+    EXPECT_EQ(saves, 1);
+
+    // The object's storage is no longer the component's: nothing of it is
+    // saved, snapshots hold nothing, and no sheet can be shown.
+    ComPtr<IStream> stream;
+    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, stream.put()), S_OK);
+    EXPECT_EQ(persist->Save(stream.get(), TRUE), S_OK);
+    std::string text = streamText(stream.get());
+    std::vector<settingsfile::Entry> entries;
+    EXPECT_TRUE(settingsfile::parse(text.data(), text.size(), entries));
+    EXPECT_TRUE(entries.empty());
+    EXPECT_EQ(component->SaveSnapshot(), S_OK);
+    EXPECT_EQ(component->RestoreSnapshot(), S_OK);
+    {
+        WindowWatcher sheet(" Properties", [](HWND window) {
+            if (window)
+                PostMessageA(window, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+        }, 300);
+        EXPECT_EQ(component->ShowSettingsSheet(nullptr, nullptr), E_UNEXPECTED);
+        EXPECT_FALSE(sheet.found());
+    }
+    BYTE record[128] = {};
+    EXPECT_EQ(pageClient->DescribePage(record), E_UNEXPECTED);
+    void* answer = reinterpret_cast<void*>(1);
+    EXPECT_EQ(pageClient->QueryInterface(IID_ISignaturePad, &answer), E_NOINTERFACE);
+    EXPECT_EQ(answer, nullptr);
+    expectSame(readPadSettings(readFile(settingsFileFor())), changedSettings());
+}
+
+// ShowProperties has the component show the settings sheet, owned by the
+// host's frame window, with the object's page; a build without the page's
+// template shows nothing.
+TEST_F(Settings, ShowPropertiesShowsTheSettingsSheetOwnedByTheFrameWindow)
+{
+    HWND frame = CreateWindowExA(0, "STATIC", "Host Frame", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 400, 300,
+                                 nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(frame, nullptr);
+    bool pageTemplate = FindResourceA(control().module(), MAKEINTRESOURCEA(800), MAKEINTRESOURCEA(5)) != nullptr;
+    ComPtr<ISignaturePad> pad = control().create();
+    pad->TakeFrameWindow(frame);
+    ComPtr<IPrelvane> component = propertiesComponentOf(pad.get());
+    HWND owner = nullptr;
+    char title[128] = "";
+    {
+        WindowWatcher sheet(" Properties", [&](HWND window) {
+            if (!window)
+                return;
+            owner = GetWindow(window, GW_OWNER);
+            TCITEMA item = {};
+            item.mask = TCIF_TEXT;
+            item.pszText = title;
+            item.cchTextMax = sizeof title;
+            SendMessageA(reinterpret_cast<HWND>(SendMessageA(window, PSM_GETTABCONTROL, 0, 0)), TCM_GETITEMA, 0,
+                         reinterpret_cast<LPARAM>(&item));
+            PostMessageA(window, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+        }, pageTemplate ? 5000 : 500);
+        EXPECT_EQ(pad->ShowProperties(), S_OK);
+        EXPECT_EQ(sheet.found(), pageTemplate);
+    }
+    if (pageTemplate) {
+        EXPECT_EQ(owner, frame);
+        EXPECT_STREQ(title, "Scriptel ST-1500 LCD");
+    }
+    // The reference taken on the object for the sheet is gone again.
+    pad->AddRef();
+    EXPECT_EQ(pad->Release(), 1u);
+    LONG depth = -1;
+    EXPECT_EQ(component->GetSnapshotDepth(&depth), S_OK);
+    EXPECT_EQ(depth, 0) << "the page's snapshots are balanced";
+    pad.reset();
+    DestroyWindow(frame);
+}
