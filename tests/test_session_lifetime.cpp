@@ -9,17 +9,6 @@ using Events = std::vector<Event>;
 
 constexpr int penType = SCRIPTEL_REPORT_PEN;
 
-bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000)
-{
-    ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (!condition()) {
-        if (GetTickCount64() >= deadline)
-            return false;
-        Sleep(5);
-    }
-    return true;
-}
-
 } // namespace
 
 class ReaderLifetimeTest : public PadSessionTest {

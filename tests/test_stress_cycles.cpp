@@ -33,7 +33,7 @@ LONG factoryCount()
 // Waits until the sink has counted more events than it had.
 bool moreEventsThan(const CountingSink& sink, long long before)
 {
-    return waitUntil([&] { return sink.total() > before; }, eventWaitMs);
+    return waitUntil([&] { return sink.total() > before; }, eventWaitMs, cyclePollMs);
 }
 
 void printTiming(const char* what, int count, ULONGLONG startMs)
@@ -138,7 +138,7 @@ TEST_F(SessionCycles, AThousandObjectsMadeLoadedStartedAndReleasedWithPenInputFl
         pad.reset();
         // The reader may hold the last reference for the event under way:
         // the object then goes when that event returns.
-        bool gone = waitUntil([&] { return sink.refCount == 0; }, eventWaitMs);
+        bool gone = waitUntil([&] { return sink.refCount == 0; }, eventWaitMs, cyclePollMs);
         EXPECT_TRUE(gone) << "object " << i << " still holds the sink";
         return flowed && gone;
     };

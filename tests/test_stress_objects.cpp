@@ -88,7 +88,7 @@ TEST_F(SeveralObjects, FourObjectsStartedTogetherOnOneHostThreadAHundredTimes)
             std::reverse(order.begin(), order.end());
         for (size_t i : order) {
             pads[i].reset();
-            EXPECT_TRUE(waitUntil([&] { return sinks[i].refCount == 0; })) << "object " << i;
+            EXPECT_TRUE(waitUntil([&] { return sinks[i].refCount == 0; }, 5000, cyclePollMs)) << "object " << i;
         }
         return !::testing::Test::HasFailure();
     };
@@ -147,7 +147,7 @@ TEST_F(SeveralObjects, FourHostThreadsEachStartingAndReleasingItsOwnObjectsAtOnc
                 if ((round + seed) % 2)
                     pad->Stop();
                 pad.reset();
-                if (!waitUntil([&] { return host.sink.refCount == 0; }))
+                if (!waitUntil([&] { return host.sink.refCount == 0; }, 5000, cyclePollMs))
                     return;
                 ++host.rounds;
             }

@@ -174,7 +174,7 @@ TEST_F(SinkChurn, AMillionReportsWhileTheHostAdvisesAndUnadvisesWithoutPause)
         std::atomic<bool> fed{false};
         TestThread feeder([&] {
             for (int batch = 0; batch < batches; ++batch) {
-                if (!waitUntil([&] { return operations >= batch * operationsPerBatch; }, batchWaitMs))
+                if (!waitUntil([&] { return operations >= batch * operationsPerBatch; }, batchWaitMs, cyclePollMs))
                     break;
                 for (int stroke = 0; stroke < strokesPerBatch; ++stroke)
                     queueStroke(strokeLength, static_cast<uint16_t>(stroke + 1));
@@ -298,7 +298,8 @@ TEST_F(LastReferenceInsideEvents, ObjectsReleasedFromInsideEveryKindOfEventFourH
         };
         queueCycleInput();
         EXPECT_EQ(lastReference->Start(), 0);
-        bool gone = waitUntil([&] { return before.refCount + releaser.refCount + after.refCount == 0; });
+        bool gone = waitUntil(
+            [&] { return before.refCount + releaser.refCount + after.refCount == 0; }, 5000, cyclePollMs);
         EXPECT_TRUE(gone) << "the object still holds its sinks";
         EXPECT_EQ(vpad_wait_idle(5000), 1);
         for (CountingSink* sink : {&before, &releaser, &after}) {

@@ -65,10 +65,12 @@ protected:
             for (int x = 1; x <= shortStroke; ++x)
                 vpad_queue_pen(SCRIPTEL_REPORT_PEN, 1, static_cast<uint16_t>(x), 5);
             // Its last position, however the stroke began.
-            EXPECT_TRUE(waitUntil([&] {
-                Events events = sink.events();
-                return !events.empty() && events.back() == penPoint(shortStroke, 5);
-            }));
+            EXPECT_TRUE(waitUntil(
+                [&] {
+                    Events events = sink.events();
+                    return !events.empty() && events.back() == penPoint(shortStroke, 5);
+                },
+                5000, cyclePollMs));
         } else {
             for (int x = 1; x <= longStroke; ++x)
                 vpad_queue_pen(SCRIPTEL_REPORT_PEN, 1, static_cast<uint16_t>(x), 6);

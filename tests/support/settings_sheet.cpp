@@ -74,18 +74,6 @@ std::vector<std::wstring> RecordingServices::padChanges() const
     return changes;
 }
 
-bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
-{
-    ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        if (condition())
-            return true;
-        if (GetTickCount64() >= deadline)
-            return false;
-        Sleep(10);
-    }
-}
-
 bool waitForClosed(HWND window, DWORD timeoutMs)
 {
     return waitUntil([window] { return !IsWindow(window); }, timeoutMs);

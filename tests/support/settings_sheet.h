@@ -91,8 +91,6 @@ void postClick(HWND dialog, int controlId);
 HWND waitForDialog(DWORD thread, const char* caption, DWORD timeoutMs = 5000);
 // Waits until the window is destroyed; false on timeout.
 bool waitForClosed(HWND window, DWORD timeoutMs = 5000);
-// Polls the condition every 10 ms; false when it is still false at the end.
-bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
 
 // The colour at a client point of a window, as painted.
 COLORREF pixelAt(HWND window, int x, int y);

@@ -1,16 +1,5 @@
 #include "stress_testing.h"
 
-bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
-{
-    ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (!condition()) {
-        if (GetTickCount64() >= deadline)
-            return false;
-        Sleep(2);
-    }
-    return true;
-}
-
 STDMETHODIMP CountingSink::QueryInterface(REFIID riid, void** object)
 {
     if (!object)

@@ -8,9 +8,8 @@
 #include <atomic>
 #include <functional>
 
-// Polls the condition every few milliseconds; false when it still fails
-// after the wait.
-bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
+// The polling interval of waits repeated in every cycle of a stress test.
+constexpr DWORD cyclePollMs = 1;
 
 // Counts every event by kind and checks the shape of what it receives. One
 // thread delivers to it at a time (the reader of the object it is advised on).

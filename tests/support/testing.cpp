@@ -191,6 +191,18 @@ BOOL CALLBACK matchWindow(HWND window, LPARAM parameter)
 }
 } // namespace
 
+bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD pollMs)
+{
+    ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (condition())
+            return true;
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(pollMs);
+    }
+}
+
 HWND waitForWindow(const char* caption, DWORD timeoutMs, DWORD threadId)
 {
     ULONGLONG deadline = GetTickCount64() + timeoutMs;

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <functional>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,9 @@ RecordingSink::Event penUp();
 RecordingSink::Event penPoint(LONG x, LONG y, float inkWeight = 0.0f);
 RecordingSink::Event optionSelected(LONG option);
 void PrintTo(const RecordingSink::Event& event, std::ostream* os);
+
+// Polls the condition every `pollMs`; false when it is still false at the end.
+bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000, DWORD pollMs = 10);
 
 // Window helpers for message boxes and dialogs.
 HWND waitForWindow(const char* caption, DWORD timeoutMs = 5000, DWORD processThreadId = 0);
