@@ -365,4 +365,5 @@ private:
     UniqueHandle readerHandle;          // the reader thread, owned until it has ended
     std::atomic<bool> destroying{false};
     bool freeWhenReaderEnds = false;    // the last reference went on the reader thread
+    bool savedSettingsUnread = false;   // the settings file was there but could not be read
 };

@@ -28,29 +28,52 @@ bool retryWhileInUse(Step step)
     }
 }
 
-// Reads a whole file of at most the settings file's size limit; false when
-// it is missing, unreadable or larger.
-bool readSettingsFile(const std::wstring& path, std::string& text)
+HRESULT lastError()
+{
+    DWORD error = GetLastError();
+    return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
+}
+
+bool isFolder(const std::wstring& path)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Reads a whole file of at most the settings file's size limit: S_OK; S_FALSE
+// when there is nothing to read (no file, a folder in its place, a file too
+// large to be one); a failure when the file is there but could not be read.
+HRESULT readSettingsFile(const std::wstring& path, std::string& text)
 {
     UniqueFile file;
+    DWORD openError = ERROR_SUCCESS;
     retryWhileInUse([&] {
         file.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        openError = GetLastError();
         return static_cast<bool>(file);
     });
+    if (!file) {
+        if (openError == ERROR_FILE_NOT_FOUND || openError == ERROR_PATH_NOT_FOUND || isFolder(path))
+            return S_FALSE;
+        return HRESULT_FROM_WIN32(openError);
+    }
     LARGE_INTEGER size;
-    if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 ||
-        static_cast<ULONGLONG>(size.QuadPart) > settingsfile::maxFileSize)
-        return false;
+    if (!GetFileSizeEx(file.get(), &size))
+        return lastError();
+    if (size.QuadPart < 0 || static_cast<ULONGLONG>(size.QuadPart) > settingsfile::maxFileSize)
+        return S_FALSE;
     text.resize(static_cast<size_t>(size.QuadPart));
     size_t done = 0;
     while (done < text.size()) {
         DWORD read = 0;
-        if (!ReadFile(file.get(), &text[done], static_cast<DWORD>(text.size() - done), &read, nullptr) || read == 0)
-            return false;
+        if (!ReadFile(file.get(), &text[done], static_cast<DWORD>(text.size() - done), &read, nullptr))
+            return lastError();
+        if (read == 0)
+            return S_FALSE;     // cut short while it was read: no whole file
         done += read;
     }
-    return true;
+    return S_OK;
 }
 
 // A file beside the settings file that holds its next content; deleted
@@ -97,12 +120,6 @@ public:
 private:
     std::wstring path;
 };
-
-HRESULT lastError()
-{
-    DWORD error = GetLastError();
-    return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
-}
 
 // Writes the new content beside the file, on disk, then puts it in the
 // file's place in one step: a failure at any moment leaves either the old or
@@ -221,10 +238,14 @@ STDMETHODIMP Prelvane::LoadSettings(VARIANT_BOOL* loaded)
         return E_POINTER;
     *loaded = VARIANT_FALSE;
     ExclusiveGuard guard(lock);
+    if (settingsFile.empty())
+        return S_FALSE;
     std::string text;
+    HRESULT read = readSettingsFile(settingsFile, text);
+    if (read != S_OK)
+        return read;
     std::vector<settingsfile::Entry> entries;
-    if (settingsFile.empty() || !readSettingsFile(settingsFile, text) ||
-        !settingsfile::parse(text.data(), text.size(), entries) || !readEntries(entries))
+    if (!settingsfile::parse(text.data(), text.size(), entries) || !readEntries(entries))
         return S_FALSE;
     persistedValues = boundValues();
     *loaded = VARIANT_TRUE;

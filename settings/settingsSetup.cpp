@@ -91,8 +91,11 @@ void SignaturePad::setUpSettings()
     strcpy(deviceModel, "(ST-15000)");
 
     VARIANT_BOOL loaded = VARIANT_FALSE;
+    // A settings file that is there but could not be read (held open
+    // elsewhere, say) keeps what it holds: the object works with its
+    // defaults and does not save them over it when it goes.
     if (properties)
-        properties->LoadSettings(&loaded);
+        savedSettingsUnread = FAILED(properties->LoadSettings(&loaded));
     if (!loaded)
         propertiesClient->InitializeDefaults();
 
@@ -102,13 +105,15 @@ void SignaturePad::setUpSettings()
     padParameters.values[4] = padParameters.values[8] = padHeight;
 }
 
-// Saves the settings, then takes the object's storage away from the
-// component and the object away from the clients: the component and the
-// clients may outlive the object when others still hold them.
+// Saves the settings (unless they could not be read), then takes the
+// object's storage away from the component and the object away from the
+// clients: the component and the clients may outlive the object when others
+// still hold them.
 void SignaturePad::tearDownSettings()
 {
     if (properties) {
-        properties->SaveSettings();
+        if (!savedSettingsUnread)
+            properties->SaveSettings();
         for (const PersistedSetting& setting : persistedSettings(*this))
             properties->BindPropertyStorage(setting.name, setting.typeCode, nullptr, 0);
     }

@@ -13,6 +13,7 @@ namespace {
 
 constexpr int cycles = 100;
 constexpr int unwritableFileCycles = 10;    // each failed save is retried for half a second
+constexpr int heldFileCycles = 5;           // and so is each failed read
 
 // What the settings file holds before every case.
 PadSettings storedSettings()
@@ -260,7 +261,7 @@ protected:
     {
         CountingSink sink;
         {
-            ComPtr<ISignaturePad> pad = control().create();
+            ComPtr<ISignaturePad> pad = madeObject();
             if (!pad || !adviseSink(pad.get(), &sink))
                 return false;
             EXPECT_TRUE(holds(pad.get(), expected));
@@ -283,6 +284,19 @@ protected:
         EXPECT_EQ(sink.refCount, 0u);
         EXPECT_EQ(sink.count(CountingSink::Point), 8);
         return !HasFailure();
+    }
+
+    // A new object, made while another program holds the settings file open
+    // without sharing it when `holdFileWhileMade` is set.
+    ComPtr<ISignaturePad> madeObject()
+    {
+        UniqueFile holder;
+        if (holdFileWhileMade) {
+            holder.reset(CreateFileA(settingsFileFor().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                FILE_ATTRIBUTE_NORMAL, nullptr));
+            EXPECT_TRUE(holder);
+        }
+        return control().create();
     }
 
     // Objects one after another, counted from the second on; afterwards the
@@ -318,6 +332,7 @@ protected:
     }
 
     ComApartment com;
+    bool holdFileWhileMade = false;
     const std::string storedText = settingsfile::format(settingsEntries(storedSettings()));
 };
 
@@ -391,5 +406,30 @@ TEST_F(PropertiesFaults, SettingsFolderReadOnly)
             GTEST_SKIP() << "this system offers no way to make a folder unwritable to this process";
         objectLives(cycles, storedSettings(), &other);
     }
+    expectSavedSettingsReadBack();
+}
+
+TEST_F(PropertiesFaults, SettingsFileHeldOpenWhileObjectsAreMade)
+{
+    // The component cannot read a file held open without sharing: it says so.
+    {
+        ComPtr<IPrelvane> component;
+        ASSERT_EQ(CoCreateInstance(CLSID_Prelvane, nullptr, CLSCTX_ALL, IID_IPrelvane, component.putVoid()), S_OK);
+        WCHAR path[MAX_PATH] = L"";
+        MultiByteToWideChar(CP_ACP, 0, settingsFileFor().c_str(), -1, path, MAX_PATH);
+        UniqueBstr file(SysAllocString(path));
+        ASSERT_EQ(component->SetSettingsFile(file.get()), S_OK);
+        UniqueFile holder(CreateFileA(settingsFileFor().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+            FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(holder);
+        VARIANT_BOOL loaded = VARIANT_TRUE;
+        EXPECT_TRUE(FAILED(component->LoadSettings(&loaded)));
+        EXPECT_EQ(loaded, VARIANT_FALSE);
+    }
+    // Each object works with its defaults, and its destruction, with the
+    // file free again, does not save them over what it could not read.
+    holdFileWhileMade = true;
+    objectLives(heldFileCycles, PadSettings());
+    holdFileWhileMade = false;
     expectSavedSettingsReadBack();
 }
