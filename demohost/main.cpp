@@ -160,19 +160,19 @@ int run(const Options& options)
     if (signature.strokes.empty())
         return fail(ExitCapture, "ok was pressed on an empty pad; no signature was captured");
 
-    ImageSpec spec;
-    spec.padWidth = pad->Width();
-    spec.padHeight = pad->Height();
-    spec.widthInches = pad->WidthInInches();
-    spec.heightInches = pad->HeightInInches();
-    spec.inkColor = pad->InkColor();
-    spec.inkWeight = pad->InkWeight();
+    ImageLayout layout;
+    layout.padWidth = pad->Width();
+    layout.padHeight = pad->Height();
+    layout.widthInches = pad->WidthInInches();
+    layout.heightInches = pad->HeightInInches();
+    layout.inkColor = pad->InkColor();
+    layout.inkWeight = pad->InkWeight();
     host.release();
 
     std::wstring svgPath = outFolder + L"\\signature.svg";
     std::wstring pngPath = outFolder + L"\\signature.png";
-    if (!(error = writeSignatureSvg(svgPath, signature, spec)).empty() ||
-        !(error = writeSignaturePng(pngPath, signature, spec)).empty())
+    if (!(error = writeSignatureSvg(svgPath, signature, layout)).empty() ||
+        !(error = writeSignaturePng(pngPath, signature, layout)).empty())
         return fail(ExitImage, error);
 
     printf("Signature captured: %lu strokes, %lu points, %.2f s\n",

@@ -28,15 +28,15 @@ struct Geometry {
     double lineWidth = 0.0; // pixels
 };
 
-Geometry geometryOf(const ImageSpec& spec)
+Geometry geometryOf(const ImageLayout& layout)
 {
     Geometry geometry;
-    geometry.width = std::max(1L, std::lround(spec.widthInches * imageDpi));
-    geometry.height = std::max(1L, std::lround(spec.heightInches * imageDpi));
-    geometry.scaleX = static_cast<double>(geometry.width) / spec.padWidth;
-    geometry.scaleY = static_cast<double>(geometry.height) / spec.padHeight;
+    geometry.width = std::max(1L, std::lround(layout.widthInches * imageDpi));
+    geometry.height = std::max(1L, std::lround(layout.heightInches * imageDpi));
+    geometry.scaleX = static_cast<double>(geometry.width) / layout.padWidth;
+    geometry.scaleY = static_cast<double>(geometry.height) / layout.padHeight;
     // The weight counts screen pixels; a weight below one still draws.
-    geometry.lineWidth = std::min(widestLine, std::max(1.0, spec.inkWeight * imageDpi / 96.0));
+    geometry.lineWidth = std::min(widestLine, std::max(1.0, layout.inkWeight * imageDpi / 96.0));
     return geometry;
 }
 
@@ -71,13 +71,13 @@ int oversampling(const Geometry& geometry)
     return 1;
 }
 
-void drawStrokes(HDC dc, const Signature& signature, const ImageSpec& spec, const Geometry& geometry, int factor)
+void drawStrokes(HDC dc, const Signature& signature, const ImageLayout& layout, const Geometry& geometry, int factor)
 {
     double lineWidth = geometry.lineWidth * factor;
-    LOGBRUSH ink = {BS_SOLID, spec.inkColor, 0};
+    LOGBRUSH ink = {BS_SOLID, layout.inkColor, 0};
     UniqueGdiObject pen(ExtCreatePen(PS_GEOMETRIC | PS_SOLID | PS_ENDCAP_ROUND | PS_JOIN_ROUND,
         static_cast<DWORD>(std::lround(lineWidth)), &ink, 0, nullptr));
-    UniqueGdiObject brush(CreateSolidBrush(spec.inkColor));
+    UniqueGdiObject brush(CreateSolidBrush(layout.inkColor));
     ScopedSelection penSelection(dc, pen.get());
     ScopedSelection brushSelection(dc, brush.get());
 
@@ -165,38 +165,38 @@ std::string encodePng(const std::wstring& path, const Geometry& geometry, UINT s
 
 } // namespace
 
-std::string checkImageSpec(const ImageSpec& spec)
+std::string checkImageLayout(const ImageLayout& layout)
 {
-    if (spec.padWidth <= 0 || spec.padHeight <= 0)
+    if (layout.padWidth <= 0 || layout.padHeight <= 0)
         return "the control reports no coordinate range for the pad";
     auto usable = [](double inches) {
         return std::isfinite(inches) && inches >= smallestInches && inches <= largestInches;
     };
-    if (!usable(spec.widthInches) || !usable(spec.heightInches)) {
+    if (!usable(layout.widthInches) || !usable(layout.heightInches)) {
         char text[256];
         snprintf(text, sizeof text,
             "the control gives a signature area of %g by %g inches; each side must be between %g and %g "
             "(set the pad's width on the settings page)",
-            spec.widthInches, spec.heightInches, smallestInches, largestInches);
+            layout.widthInches, layout.heightInches, smallestInches, largestInches);
         return text;
     }
     return std::string();
 }
 
-std::string writeSignatureSvg(const std::wstring& path, const Signature& signature, const ImageSpec& spec)
+std::string writeSignatureSvg(const std::wstring& path, const Signature& signature, const ImageLayout& layout)
 {
-    std::string problem = checkImageSpec(spec);
+    std::string problem = checkImageLayout(layout);
     if (!problem.empty())
         return problem;
-    Geometry geometry = geometryOf(spec);
-    std::string color = colorText(spec.inkColor);
+    Geometry geometry = geometryOf(layout);
+    std::string color = colorText(layout.inkColor);
     char text[512];
     snprintf(text, sizeof text,
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.3fin\" height=\"%.3fin\" viewBox=\"0 0 %d %d\">\n"
         "<rect width=\"%d\" height=\"%d\" fill=\"#FFFFFF\"/>\n"
         "<g fill=\"none\" stroke=\"%s\" stroke-width=\"%g\" stroke-linecap=\"round\" stroke-linejoin=\"round\">\n",
-        spec.widthInches, spec.heightInches, geometry.width, geometry.height, geometry.width, geometry.height,
+        layout.widthInches, layout.heightInches, geometry.width, geometry.height, geometry.width, geometry.height,
         color.c_str(), geometry.lineWidth);
     std::string svg = text;
     for (const auto& stroke : signature.strokes) {
@@ -218,12 +218,12 @@ std::string writeSignatureSvg(const std::wstring& path, const Signature& signatu
     return writeFile(path, svg);
 }
 
-std::string writeSignaturePng(const std::wstring& path, const Signature& signature, const ImageSpec& spec)
+std::string writeSignaturePng(const std::wstring& path, const Signature& signature, const ImageLayout& layout)
 {
-    std::string problem = checkImageSpec(spec);
+    std::string problem = checkImageLayout(layout);
     if (!problem.empty())
         return problem;
-    Geometry geometry = geometryOf(spec);
+    Geometry geometry = geometryOf(layout);
     int factor = oversampling(geometry);
 
     BITMAPINFO info = {};
@@ -241,7 +241,7 @@ std::string writeSignaturePng(const std::wstring& path, const Signature& signatu
     {
         ScopedSelection selection(dc.get(), drawing.get());
         PatBlt(dc.get(), 0, 0, geometry.width * factor, geometry.height * factor, WHITENESS);
-        drawStrokes(dc.get(), signature, spec, geometry, factor);
+        drawStrokes(dc.get(), signature, layout, geometry, factor);
         GdiFlush();
     }
 

@@ -11,7 +11,7 @@
 // Resolution of the PNG image; the SVG uses the same pixel grid.
 constexpr int imageDpi = 150;
 
-struct ImageSpec {
+struct ImageLayout {
     LONG padWidth = 0;          // the pad's coordinate range: Width and Height
     LONG padHeight = 0;
     double widthInches = 0.0;   // WidthInInches and HeightInInches
@@ -20,9 +20,9 @@ struct ImageSpec {
     LONG inkWeight = 0;         // InkWeight: the line width in pixels at 96 dpi
 };
 
-// Empty when images can be drawn with this spec, otherwise why not.
-std::string checkImageSpec(const ImageSpec& spec);
+// Empty when images can be drawn with this layout, otherwise why not.
+std::string checkImageLayout(const ImageLayout& layout);
 
 // Each writes one file and returns an empty string, or says what failed.
-std::string writeSignatureSvg(const std::wstring& path, const Signature& signature, const ImageSpec& spec);
-std::string writeSignaturePng(const std::wstring& path, const Signature& signature, const ImageSpec& spec);
+std::string writeSignatureSvg(const std::wstring& path, const Signature& signature, const ImageLayout& layout);
+std::string writeSignaturePng(const std::wstring& path, const Signature& signature, const ImageLayout& layout);

@@ -79,16 +79,16 @@ bool closeTo(COLORREF actual, COLORREF expected, int tolerance = 8)
 
 // A pad of 1000 by 500 units shown 4 by 2 inches: 600 by 300 pixels, 0.6
 // pixels per unit. Weight 4 at 96 dpi is a line of 6.25 pixels at 150 dpi.
-ImageSpec knownSpec()
+ImageLayout knownSpec()
 {
-    ImageSpec spec;
-    spec.padWidth = 1000;
-    spec.padHeight = 500;
-    spec.widthInches = 4.0;
-    spec.heightInches = 2.0;
-    spec.inkColor = RGB(200, 30, 40);
-    spec.inkWeight = 4;
-    return spec;
+    ImageLayout layout;
+    layout.padWidth = 1000;
+    layout.padHeight = 500;
+    layout.widthInches = 4.0;
+    layout.heightInches = 2.0;
+    layout.inkColor = RGB(200, 30, 40);
+    layout.inkWeight = 4;
+    return layout;
 }
 
 // A level line across the middle, a short vertical line, and a dot.
@@ -281,18 +281,18 @@ TEST(HostImages, SizesThatCannotBeDrawnAreRefusedAndWriteNothing)
 {
     std::wstring path = widen(temporaryFile("tallowmark-host-refused.png"));
     DeleteFileW(path.c_str());
-    ImageSpec noRange = knownSpec();
+    ImageLayout noRange = knownSpec();
     noRange.padWidth = 0;
-    EXPECT_NE(checkImageSpec(noRange), "");
+    EXPECT_NE(checkImageLayout(noRange), "");
     for (double inches : {0.0, -1.0, 1000.0, std::nan("")}) {
-        ImageSpec spec = knownSpec();
-        spec.widthInches = inches;
-        std::string problem = writeSignaturePng(path, knownSignature(), spec);
+        ImageLayout layout = knownSpec();
+        layout.widthInches = inches;
+        std::string problem = writeSignaturePng(path, knownSignature(), layout);
         EXPECT_NE(problem.find("signature area"), std::string::npos) << inches;
-        EXPECT_NE(writeSignatureSvg(path, knownSignature(), spec), "");
+        EXPECT_NE(writeSignatureSvg(path, knownSignature(), layout), "");
     }
     EXPECT_FALSE(fileExists(narrow(path)));
-    EXPECT_EQ(checkImageSpec(knownSpec()), "");
+    EXPECT_EQ(checkImageLayout(knownSpec()), "");
 }
 
 TEST(HostImages, AnUnwritableFileIsReportedWithItsName)
