@@ -58,11 +58,14 @@ std::string settingsFolder()
 }
 
 // The files in the settings folder.
+// This module's files in the settings folder: its settings file and any
+// temporary file a save left beside it. Other modules' files (other test
+// programs copy the control under other names) are not this test's.
 std::vector<std::string> settingsFolderContents()
 {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((settingsFolder() + "\\*").c_str(), &found);
+    HANDLE search = FindFirstFileA((settingsFolder() + "\\SignaturePad.*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return names;
     do {
