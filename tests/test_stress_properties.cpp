@@ -57,7 +57,6 @@ std::string settingsFolder()
     return commonAppDataFolder() + "\\Tallowmark\\Settings";
 }
 
-// The files in the settings folder.
 // This module's files in the settings folder: its settings file and any
 // temporary file a save left beside it. Other modules' files (other test
 // programs copy the control under other names) are not this test's.
