@@ -141,8 +141,11 @@ TEST_F(InkDialog, OpensBesideThePointerWithTheWeightItsArrowsAndTheSwatch)
         // The swatch shows the ink's colour (black) and no text.
         HWND swatch = GetDlgItem(dialog, swatchField);
         GetClientRect(swatch, &client);
-        EXPECT_EQ(pixelAt(swatch, 1, 1), RGB(0, 0, 0));
-        EXPECT_EQ(pixelAt(swatch, client.right / 2, client.bottom / 2), RGB(0, 0, 0));
+        // The dialog paints after it opens: wait for the swatch's own paint.
+        EXPECT_TRUE(waitUntil([&] {
+            return pixelAt(swatch, 1, 1) == RGB(0, 0, 0)
+                && pixelAt(swatch, client.right / 2, client.bottom / 2) == RGB(0, 0, 0);
+        })) << "the swatch never showed black";
         postClick(dialog, cancelButton);
     });
 }
