@@ -1,6 +1,6 @@
 // The ISignaturePad methods answered from the object's fields or with the
 // fixed answers of what this pad can do.
-#include "SignaturePad.h"
+#include "signature_pad.h"
 
 namespace {
 char productName[] = "Scriptel";

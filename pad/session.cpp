@@ -7,7 +7,7 @@
 // holding the last reference to the object, when a sink releases the host's
 // last reference from inside an event: the object is then taken down on that
 // thread at once, but its memory is freed only when the reader loop has ended.
-#include "SignaturePad.h"
+#include "signature_pad.h"
 
 #include <cstring>
 

@@ -184,7 +184,7 @@ std::string sampleRecording()
     std::string path = __FILE__;
     path.erase(path.find_last_of("/\\"));
     path.erase(path.find_last_of("/\\") + 1);
-    path += "virtualpad/recordings/signature.txt";
+    path += "standins/virtualpad/recordings/signature.txt";
     if (path[0] == '/')
         path = "Z:" + path;
     return path;

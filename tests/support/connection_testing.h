@@ -1,10 +1,10 @@
 // Helpers of the test programs for the connection points and the delivery of
 // events. Those programs also use the connection-point classes the control
-// exports under their C++ names, so they include the class declarations.
+// exports under their C++ names, so they include their declarations.
 #pragma once
 
 #include "testing.h"
-#include "SignaturePad.h"
+#include "exported_classes.h"
 
 #include <olectl.h>
 

@@ -1,18 +1,18 @@
 // The settings page: the width the pad covers on the document, the buttons
 // that open the Origin Point and Ink dialogs, and the choice of the active
 // pad family, which only an administrator may change.
-#include "settingsPage.h"
+#include "settings_page.h"
 
 #include <commctrl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "SignaturePad.h"
+#include "signature_pad.h"
 #include "handles.h"
 #include "module.h"
-#include "settingsDialogs.h"
-#include "settingsResources.h"
+#include "settings_dialogs.h"
+#include "settings_resources.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Enumerator over a snapshot of the connection point's live connections: the
 // sinks it lists stay alive, by its own references, for as long as it lives,
 // and every reference on it is also one on the connection point.
-#include "SignaturePad.h"
+#include "signature_pad.h"
 
 #include <new>
 

@@ -1,11 +1,11 @@
 // SignaturePad::_IPrelvanePageClient: the page client from whose
 // descriptions the properties component builds the settings sheet.
-#include "SignaturePad.h"
+#include "signature_pad.h"
 
 #include <commctrl.h>
 
 #include "module.h"
-#include "settingsPage.h"
+#include "settings_page.h"
 
 namespace {
 

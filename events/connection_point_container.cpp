@@ -1,6 +1,6 @@
 // The object's connection point container, and the delivery of the pad's
 // events to every advised sink.
-#include "SignaturePad.h"
+#include "signature_pad.h"
 
 #include <olectl.h>
 

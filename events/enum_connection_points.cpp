@@ -1,6 +1,6 @@
 // Enumerator over the container's connection points. Every reference on it
 // is also one on its owner, and every point it lists holds one of its own.
-#include "SignaturePad.h"
+#include "signature_pad.h"
 
 #include <algorithm>
 #include <new>

@@ -1,5 +1,5 @@
 // SignaturePad::ClientLifetime: the shared lifetime of the two client objects.
-#include "SignaturePad.h"
+#include "signature_pad.h"
 
 void SignaturePad::ClientLifetime::addReference()
 {

@@ -1,6 +1,6 @@
 // Prelvane: identity and lifetime, the properties and their storage, the
 // snapshot stack and the client objects.
-#include "Prelvane.h"
+#include "prelvane.h"
 
 #include <cstring>
 #include <new>

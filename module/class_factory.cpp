@@ -3,7 +3,7 @@
 #include <new>
 
 #include "module.h"
-#include "SignaturePad.h"
+#include "signature_pad.h"
 
 namespace {
 

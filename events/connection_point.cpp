@@ -1,7 +1,7 @@
 // The object's one connection point, for ISignaturePadEvents, with its table
 // of advised sinks. A slot is free when its cookie is 0; a live slot holds
 // one reference on its sink.
-#include "SignaturePad.h"
+#include "signature_pad.h"
 
 #include <olectl.h>
 

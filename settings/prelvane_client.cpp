@@ -1,6 +1,6 @@
 // SignaturePad::_IPrelvaneClient: the client object registered with the
 // properties component.
-#include "SignaturePad.h"
+#include "signature_pad.h"
 
 STDMETHODIMP SignaturePad::_IPrelvaneClient::QueryInterface(REFIID riid, void** object)
 {

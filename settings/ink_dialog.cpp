@@ -7,11 +7,11 @@
 #include <commdlg.h>
 #include <cstdlib>
 
-#include "SignaturePad.h"
+#include "signature_pad.h"
 #include "handles.h"
 #include "module.h"
-#include "settingsDialogs.h"
-#include "settingsResources.h"
+#include "settings_dialogs.h"
+#include "settings_resources.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Prelvane: the settings file and the stream form of the bound values.
-#include "Prelvane.h"
+#include "prelvane.h"
 
 #include <atomic>
 #include <cstring>

@@ -1,6 +1,6 @@
 // Prelvane: the settings sheet, built from the page client's descriptions,
 // and the property page it names to containers.
-#include "Prelvane.h"
+#include "prelvane.h"
 
 #include <commctrl.h>
 

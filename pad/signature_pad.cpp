@@ -1,5 +1,5 @@
 // SignaturePad: construction, identity, reference counting and destruction.
-#include "SignaturePad.h"
+#include "signature_pad.h"
 
 #include <cstring>
 

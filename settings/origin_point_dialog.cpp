@@ -3,11 +3,11 @@
 // it follows the mouse, a second click puts it down; Ok stores that point.
 #include <windows.h>
 
-#include "SignaturePad.h"
+#include "signature_pad.h"
 #include "handles.h"
 #include "module.h"
-#include "settingsDialogs.h"
-#include "settingsResources.h"
+#include "settings_dialogs.h"
+#include "settings_resources.h"
 
 namespace {
 

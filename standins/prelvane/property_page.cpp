@@ -3,7 +3,7 @@
 // (OleCreatePropertyFrame). It asks the object for its page client, creates
 // the page the client describes, and turns the frame's calls into the
 // notifications the page receives in a property sheet.
-#include "Prelvane.h"
+#include "prelvane.h"
 
 #include <commctrl.h>
 #include <olectl.h>

@@ -1,6 +1,6 @@
 // SignaturePad: the binding to the properties component and the six settings
 // that outlive the object.
-#include "SignaturePad.h"
+#include "signature_pad.h"
 
 #include <array>
 #include <cstdio>

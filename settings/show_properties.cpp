@@ -1,6 +1,6 @@
 // SignaturePad::ShowProperties: the settings sheet, shown by the properties
 // component.
-#include "SignaturePad.h"
+#include "signature_pad.h"
 
 #include "handles.h"
 

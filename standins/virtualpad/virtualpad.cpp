@@ -16,42 +16,13 @@
 #include <utility>
 #include <vector>
 
+#include "handles.h"
 #include "recording.h"
 #include "scriptel.h"
+#include "sync.h"
 #include "virtualpad.h"
 
 namespace {
-
-class LockGuard {
-public:
-    explicit LockGuard(SRWLOCK& lock) : lock(lock) { AcquireSRWLockExclusive(&lock); }
-    ~LockGuard() { ReleaseSRWLockExclusive(&lock); }
-    LockGuard(const LockGuard&) = delete;
-    LockGuard& operator=(const LockGuard&) = delete;
-
-private:
-    SRWLOCK& lock;
-};
-
-class UniqueHandle {
-public:
-    explicit UniqueHandle(HANDLE handle = nullptr) : handle(handle) {}
-    ~UniqueHandle() { reset(); }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-
-    HANDLE get() const { return handle; }
-    bool valid() const { return handle && handle != INVALID_HANDLE_VALUE; }
-    void reset(HANDLE newHandle = nullptr)
-    {
-        if (valid())
-            CloseHandle(handle);
-        handle = newHandle;
-    }
-
-private:
-    HANDLE handle;
-};
 
 // Copies a zero-terminated string into a fixed field, cut to fit.
 template <size_t size>
@@ -131,7 +102,7 @@ Report plainReport(int type)
 }
 
 struct Pad {
-    SRWLOCK lock = SRWLOCK_INIT;
+    SlimLock lock;
     CONDITION_VARIABLE inputChanged = CONDITION_VARIABLE_INIT;  // readers wait for input or a close
     CONDITION_VARIABLE idleChanged = CONDITION_VARIABLE_INIT;   // vpad_wait_idle waits here
 
@@ -192,7 +163,7 @@ struct Pad {
 
     void setError(const std::string& text)
     {
-        LockGuard guard(lock);
+        ExclusiveGuard guard(lock);
         copyString(lastError, text.c_str());
     }
 };
@@ -203,7 +174,7 @@ void count(Call call) { ++pad.calls[call]; }
 
 void queueReports(const Report* reports, size_t n)
 {
-    LockGuard guard(pad.lock);
+    ExclusiveGuard guard(pad.lock);
     bool wasEmpty = pad.pending.empty();
     pad.pending.insert(pad.pending.end(), reports, reports + n);
     // Readers only sleep on an empty queue and the one woken takes it all.
@@ -222,7 +193,7 @@ struct Replay {
     UniqueHandle thread;
 };
 
-SRWLOCK replayControl = SRWLOCK_INIT;
+SlimLock replayControl;
 std::unique_ptr<Replay> replay;
 
 void play(const Replay& job)
@@ -254,7 +225,7 @@ void play(const Replay& job)
 DWORD WINAPI replayThread(void* parameter)
 {
     play(*static_cast<const Replay*>(parameter));
-    LockGuard guard(pad.lock);
+    ExclusiveGuard guard(pad.lock);
     pad.replaying = false;
     pad.wakeIfIdle();
     return 0;
@@ -272,15 +243,15 @@ void stopReplayLocked()
 
 void stopReplay()
 {
-    LockGuard guard(replayControl);
+    ExclusiveGuard guard(replayControl);
     stopReplayLocked();
 }
 
 bool readFile(const char* path, std::string& text, std::string& error)
 {
-    UniqueHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    UniqueFile file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
         FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
+    if (!file) {
         error = "cannot open the recording (error " + std::to_string(GetLastError()) + ")";
         return false;
     }
@@ -335,7 +306,7 @@ int __cdecl scriptel_list_devices(scriptel_device** firstDevice)
     count(CallListDevices);
     if (!firstDevice)
         return 0;
-    LockGuard guard(pad.lock);
+    ExclusiveGuard guard(pad.lock);
     *firstDevice = pad.connected ? &pad.device : nullptr;
     return pad.connected ? 1 : 0;
 }
@@ -343,7 +314,7 @@ int __cdecl scriptel_list_devices(scriptel_device** firstDevice)
 int __cdecl scriptel_open_device(scriptel_device* device)
 {
     count(CallOpenDevice);
-    LockGuard guard(pad.lock);
+    ExclusiveGuard guard(pad.lock);
     if (device != &pad.device || !pad.connected)
         return 0;
     if (pad.openResult == 1)
@@ -355,7 +326,7 @@ scriptel_coordinate_range __cdecl scriptel_get_coordinate_range(scriptel_device*
 {
     count(CallGetCoordinateRange);
     scriptel_coordinate_range range = {};
-    LockGuard guard(pad.lock);
+    ExclusiveGuard guard(pad.lock);
     if (device == &pad.device) {
         range.width = pad.rangeWidth;
         range.height = pad.rangeHeight;
@@ -374,7 +345,7 @@ int __cdecl scriptel_close_device(scriptel_device* device)
     count(CallCloseDevice);
     if (device != &pad.device)
         return 0;
-    LockGuard guard(pad.lock);
+    ExclusiveGuard guard(pad.lock);
     pad.close();
     return 1;
 }
@@ -384,7 +355,7 @@ int __cdecl scriptel_register_input_callback(scriptel_device* device, scriptel_i
     count(CallRegisterInputCallback);
     if (device != &pad.device)
         return 0;
-    LockGuard guard(pad.lock);
+    ExclusiveGuard guard(pad.lock);
     pad.callback = callback;
     return 1;
 }
@@ -402,12 +373,12 @@ int __cdecl scriptel_device_read(scriptel_device* device)
     scriptel_input_callback callback;
     unsigned closings;
     {
-        LockGuard guard(pad.lock);
+        ExclusiveGuard guard(pad.lock);
         if (!pad.device.isOpen)
             return 0;
         closings = pad.closings;
         while (pad.pending.empty() && pad.closings == closings)
-            SleepConditionVariableSRW(&pad.inputChanged, &pad.lock, INFINITE, 0);
+            SleepConditionVariableSRW(&pad.inputChanged, pad.lock.native(), INFINITE, 0);
         if (pad.closings != closings)
             return 0;
         batch.swap(pad.pending);
@@ -428,7 +399,7 @@ int __cdecl scriptel_device_read(scriptel_device* device)
         callback(&pad.device, &report.data, report.type);
     }
 
-    LockGuard guard(pad.lock);
+    ExclusiveGuard guard(pad.lock);
     --pad.delivering;
     pad.wakeIfIdle();
     return stillOpen ? 1 : 0;
@@ -437,7 +408,7 @@ int __cdecl scriptel_device_read(scriptel_device* device)
 void __cdecl vpad_reset(void)
 {
     stopReplay();
-    LockGuard guard(pad.lock);
+    ExclusiveGuard guard(pad.lock);
     pad.close();
     pad.restoreDefaults();
     pad.callback = nullptr;
@@ -450,7 +421,7 @@ void __cdecl vpad_reset(void)
 
 void __cdecl vpad_connect(const char* name)
 {
-    LockGuard guard(pad.lock);
+    ExclusiveGuard guard(pad.lock);
     if (name)
         copyString(pad.name, name);
     pad.connected = true;
@@ -460,7 +431,7 @@ void __cdecl vpad_unplug(void)
 {
     // The pad takes its pending input and any signature being replayed with it.
     stopReplay();
-    LockGuard guard(pad.lock);
+    ExclusiveGuard guard(pad.lock);
     pad.connected = false;
     pad.close();
     pad.pending.clear();
@@ -469,20 +440,20 @@ void __cdecl vpad_unplug(void)
 
 void __cdecl vpad_set_open_result(int result)
 {
-    LockGuard guard(pad.lock);
+    ExclusiveGuard guard(pad.lock);
     pad.openResult = result;
 }
 
 void __cdecl vpad_set_coordinate_range(uint16_t width, uint16_t height)
 {
-    LockGuard guard(pad.lock);
+    ExclusiveGuard guard(pad.lock);
     pad.rangeWidth = width;
     pad.rangeHeight = height;
 }
 
 void __cdecl vpad_set_device_extent(uint16_t width, uint16_t height)
 {
-    LockGuard guard(pad.lock);
+    ExclusiveGuard guard(pad.lock);
     pad.device.width = width;
     pad.device.height = height;
 }
@@ -526,15 +497,15 @@ int __cdecl vpad_replay_file(const char* path, int paced)
         job->reports.push_back(toReport(event));
         job->due.push_back(event.ms);
     }
-    if (!job->stop.valid()) {
+    if (!job->stop) {
         pad.setError("cannot create the replay's stop event (error " + std::to_string(GetLastError()) + ")");
         return -1;
     }
 
-    LockGuard control(replayControl);
+    ExclusiveGuard control(replayControl);
     stopReplayLocked();
     {
-        LockGuard guard(pad.lock);
+        ExclusiveGuard guard(pad.lock);
         if (recording.hasRange) {
             pad.rangeWidth = pad.device.width = recording.width;
             pad.rangeHeight = pad.device.height = recording.height;
@@ -543,10 +514,10 @@ int __cdecl vpad_replay_file(const char* path, int paced)
         pad.lastError[0] = 0;
     }
     job->thread.reset(CreateThread(nullptr, 0, replayThread, job.get(), 0, nullptr));
-    if (!job->thread.valid()) {
+    if (!job->thread) {
         DWORD failure = GetLastError();
         {
-            LockGuard guard(pad.lock);
+            ExclusiveGuard guard(pad.lock);
             pad.replaying = false;
             pad.wakeIfIdle();
         }
@@ -565,7 +536,7 @@ const char* __cdecl vpad_last_error(void)
 int __cdecl vpad_wait_idle(uint32_t timeoutMs)
 {
     ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    LockGuard guard(pad.lock);
+    ExclusiveGuard guard(pad.lock);
     while (!pad.idle()) {
         DWORD wait = INFINITE;
         if (timeoutMs != INFINITE) {
@@ -574,7 +545,7 @@ int __cdecl vpad_wait_idle(uint32_t timeoutMs)
                 return 0;
             wait = static_cast<DWORD>(deadline - now);
         }
-        SleepConditionVariableSRW(&pad.idleChanged, &pad.lock, wait, 0);
+        SleepConditionVariableSRW(&pad.idleChanged, pad.lock.native(), wait, 0);
     }
     return 1;
 }
