@@ -3,6 +3,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <cstdio>
+#include <cstring>
 
 #include "module.h"
 #include "handles.h"
@@ -12,6 +13,14 @@ HINSTANCE moduleHandle;
 char modulePath[1024];
 WCHAR modulePathWide[256];
 char dataFolder[260];
+
+const char* moduleFileName()
+{
+    const char* name = strrchr(modulePath, '\\');
+    if (!name)
+        name = strrchr(modulePath, '/');
+    return name ? name + 1 : modulePath;
+}
 
 namespace {
 

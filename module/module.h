@@ -8,6 +8,10 @@ extern char modulePath[1024];       // the module file, in the ANSI code page
 extern WCHAR modulePathWide[256];   // the same path; empty when it does not fit
 extern char dataFolder[260];        // "<common application data>\Tallowmark"
 
+// The module file's name without its folder: the text after the last
+// backslash of modulePath, or after its last slash when it has no backslash.
+const char* moduleFileName();
+
 // Creates the data folders and initialises the pad library, once per
 // process. It cannot run inside DllMain, under the loader lock, so every
 // exported entry point calls it before doing anything else.

@@ -52,8 +52,11 @@ short SignaturePad::KeyPadQueryHotSpot(short) { return 0; }
 void SignaturePad::SetBackgroundFile(BSTR) {}
 void SignaturePad::SetBackgroundHandle(OLE_HANDLE) {}
 
+// Both methods return nothing, so a null RECT pointer is simply not written.
 void SignaturePad::GetRect(RECT* rect)
 {
+    if (!rect)
+        return;
     rect->left = 0;
     rect->right = Width();
     rect->top = 0;
@@ -62,6 +65,8 @@ void SignaturePad::GetRect(RECT* rect)
 
 void SignaturePad::GetHotSpot(LONG, RECT* rect)
 {
+    if (!rect)
+        return;
     rect->left = rect->top = rect->right = rect->bottom = 0;
 }
 

@@ -23,11 +23,6 @@ constexpr int arrowsWidth = 30;
 COLORREF savedInkColor = 0;        // the colour at opening, for Cancel
 WNDPROC previousSwatchProc = nullptr;
 
-SignaturePad* windowObject(HWND window)
-{
-    return reinterpret_cast<SignaturePad*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-}
-
 // The swatch is a disabled edit field that paints its client area in the
 // ink's colour; its own procedure keeps the border.
 LRESULT CALLBACK swatchProc(HWND swatch, UINT message, WPARAM wParam, LPARAM lParam)
@@ -85,9 +80,7 @@ void initializeDialog(HWND dialog, LPARAM object)
     createWeightArrows(dialog, weightField);
     savedInkColor = pad->inkColor;
 
-    POINT cursor;
-    GetCursorPos(&cursor);
-    SetWindowPos(dialog, nullptr, cursor.x + 32, cursor.y + 32, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    moveBesidePointer(dialog);
 }
 
 // Read like atol (leading blanks, a sign, the digits up to the first other

@@ -29,12 +29,10 @@ void drawMarker(HDC dc, POINT at)
 {
     UniqueGdiObject pen(CreatePen(PS_SOLID, 1, markerPenColor));
     UniqueGdiObject brush(CreateSolidBrush(RGB(0, 0, 0)));
-    HGDIOBJ previousPen = SelectObject(dc, pen.get());
-    HGDIOBJ previousBrush = SelectObject(dc, brush.get());
+    ScopedSelection penSelection(dc, pen.get());
+    ScopedSelection brushSelection(dc, brush.get());
     SetROP2(dc, R2_XORPEN);
     Ellipse(dc, at.x - markerRadius, at.y - markerRadius, at.x + markerRadius, at.y + markerRadius);
-    SelectObject(dc, previousPen);
-    SelectObject(dc, previousBrush);
 }
 
 void eraseMarker(HDC dc)
@@ -58,7 +56,7 @@ POINT messagePoint(LPARAM lParam)
 
 void paintPicture(HWND picture)
 {
-    const auto* pad = reinterpret_cast<const SignaturePad*>(GetWindowLongPtrA(picture, GWLP_USERDATA));
+    const SignaturePad* pad = windowObject(picture);
     PaintScope paint(picture);
     FillRect(paint.get(), &paint.invalidArea(), reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
     POINT origin = {pad->originPoint.x, pad->originPoint.y};
@@ -141,7 +139,7 @@ void registerPictureClass()
 void initializeDialog(HWND dialog, LPARAM object)
 {
     SetWindowLongPtrA(dialog, GWLP_USERDATA, object);
-    auto* pad = reinterpret_cast<SignaturePad*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
+    SignaturePad* pad = windowObject(dialog);
     int width = pad->LCDWidth();
     int height = pad->LCDHeight();
 
@@ -160,14 +158,12 @@ void initializeDialog(HWND dialog, LPARAM object)
     SetWindowPos(GetDlgItem(dialog, IDC_ORIGIN_CANCEL), nullptr, buttonWidth + 12, buttonTop, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER);
 
-    POINT cursor;
-    GetCursorPos(&cursor);
-    SetWindowPos(dialog, nullptr, cursor.x + 32, cursor.y + 32, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    moveBesidePointer(dialog);
 }
 
 void storeChosenPoint(HWND dialog)
 {
-    auto* pad = reinterpret_cast<SignaturePad*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
+    SignaturePad* pad = windowObject(dialog);
     if (chosenPoint.x != -1)
         pad->originPoint.x = chosenPoint.x;
     if (chosenPoint.y != -1)

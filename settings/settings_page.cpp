@@ -51,11 +51,6 @@ const int noIds[] = {0};
 // the width is shown and read back whole, so Apply never stores a cut number.
 constexpr int widthTextSize = 320;
 
-SignaturePad* pageObject(HWND page)
-{
-    return reinterpret_cast<SignaturePad*>(GetWindowLongPtrA(page, GWLP_USERDATA));
-}
-
 struct EnablingPass {
     const int* ids;
     BOOL listedEnabled;
@@ -103,10 +98,7 @@ bool isAdministrator()
 // entry; a name too long for the entry leaves it empty.
 void fillOwnModuleName()
 {
-    const char* name = strrchr(modulePath, '\\');
-    if (!name)
-        name = strrchr(modulePath, '/');
-    name = name ? name + 1 : modulePath;
+    const char* name = moduleFileName();
     WCHAR* entry = padModuleTable[IDC_PAD_ROW_SCRIPTEL - IDC_PAD_ROW_FIRST];
     if (!MultiByteToWideChar(CP_ACP, 0, name, -1, entry, padModuleNameLength))
         entry[0] = L'\0';
@@ -193,11 +185,10 @@ LRESULT CALLBACK warningLabelProc(HWND label, UINT message, WPARAM wParam, LPARA
         GetWindowTextA(label, text, sizeof text);
         RECT client;
         GetClientRect(label, &client);
-        HGDIOBJ previousFont = SelectObject(paint.get(), GetStockObject(DEFAULT_GUI_FONT));
+        ScopedSelection font(paint.get(), GetStockObject(DEFAULT_GUI_FONT));
         SetTextColor(paint.get(), RGB(255, 0, 0));
         SetBkColor(paint.get(), GetSysColor(COLOR_MENU));
         DrawTextA(paint.get(), text, -1, &client, 0);
-        SelectObject(paint.get(), previousFont);
     }
     return CallWindowProcA(previousLabelProc, label, message, wParam, lParam);
 }
@@ -289,7 +280,7 @@ INT_PTR CALLBACK settingsPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
         initializePage(page, reinterpret_cast<SignaturePad*>(description->lParam));
         return FALSE;
     }
-    SignaturePad* pad = pageObject(page);
+    SignaturePad* pad = windowObject(page);
     if (!pad)
         return FALSE;
     if (message == WM_COMMAND)

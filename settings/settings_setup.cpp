@@ -32,15 +32,11 @@ std::array<PersistedSetting, 6> persistedSettings(SignaturePad& pad)
     }};
 }
 
-// The module file's base name: the text after the last backslash of its
-// path, or after the last slash when there is no backslash, cut at its last
-// dot. False when it does not fit.
-bool moduleBaseName(const char* path, char (&baseName)[260])
+// The module file's base name: its file name cut at its last dot. False
+// when it does not fit.
+bool moduleBaseName(char (&baseName)[260])
 {
-    const char* start = strrchr(path, '\\');
-    if (!start)
-        start = strrchr(path, '/');
-    start = start ? start + 1 : path;
+    const char* start = moduleFileName();
     size_t length = strlen(start);
     if (length >= sizeof baseName)
         return false;
@@ -58,7 +54,7 @@ UniqueBstr settingsFilePath()
     char baseName[260];
     char path[260];
     WCHAR widePath[260] = L"";
-    if (dataFolder[0] && moduleBaseName(modulePath, baseName)) {
+    if (dataFolder[0] && moduleBaseName(baseName)) {
         int length = snprintf(path, sizeof path, "%s\\Settings\\%s.settings", dataFolder, baseName);
         if (length > 0 && static_cast<size_t>(length) < sizeof path &&
             !MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, ARRAYSIZE(widePath)))

@@ -14,19 +14,6 @@ const char openFailedText[] =
     "It is not known what causes this error.\n\n"
     "Try unplugging the pad and plugging it back in.";
 
-const char* const libraryCalls[] = {
-    "scriptel_list_devices", "scriptel_open_device", "scriptel_get_coordinate_range", "scriptel_clear_screen",
-    "scriptel_close_device", "scriptel_register_input_callback", "scriptel_device_read",
-};
-
-std::vector<long> callCounts()
-{
-    std::vector<long> counts;
-    for (const char* call : libraryCalls)
-        counts.push_back(vpad_call_count(call));
-    return counts;
-}
-
 void expectOneMessage(const LoadOutcome& outcome, const char* text)
 {
     ASSERT_EQ(outcome.messages.size(), 1u);

@@ -159,3 +159,15 @@ void PadSessionTest::waitIdle()
 {
     ASSERT_EQ(vpad_wait_idle(5000), 1) << "the pad still has input after 5 s";
 }
+
+std::vector<long> callCounts()
+{
+    static const char* const libraryCalls[] = {
+        "scriptel_list_devices", "scriptel_open_device", "scriptel_get_coordinate_range", "scriptel_clear_screen",
+        "scriptel_close_device", "scriptel_register_input_callback", "scriptel_device_read",
+    };
+    std::vector<long> counts;
+    for (const char* call : libraryCalls)
+        counts.push_back(vpad_call_count(call));
+    return counts;
+}

@@ -54,6 +54,10 @@ protected:
     }
 };
 
+// How often the control made each library call it makes after start-up,
+// in the order Load makes them, then the reader's two.
+std::vector<long> callCounts();
+
 // A test with the control, the virtual pad connected under a known name and
 // a recording sink advised once the control exists.
 class PadSessionTest : public ::testing::Test {

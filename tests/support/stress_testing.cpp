@@ -1,17 +1,5 @@
 #include "stress_testing.h"
 
-STDMETHODIMP CountingSink::QueryInterface(REFIID riid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_ISignaturePadEvents))
-        return E_NOINTERFACE;
-    *object = static_cast<ISignaturePadEvents*>(this);
-    AddRef();
-    return S_OK;
-}
-
 STDMETHODIMP CountingSink::PenDown()
 {
     counted(Down);

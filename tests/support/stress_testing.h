@@ -13,7 +13,7 @@ constexpr DWORD cyclePollMs = 1;
 
 // Counts every event by kind and checks the shape of what it receives. One
 // thread delivers to it at a time (the reader of the object it is advised on).
-class CountingSink : public ISignaturePadEvents {
+class CountingSink : public TestSink {
 public:
     enum Kind { Down, Up, Point, ZeroPoint, Option, KindCount };
 
@@ -22,9 +22,6 @@ public:
     CountingSink& operator=(const CountingSink&) = delete;
     virtual ~CountingSink() = default;
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refCount; }
-    STDMETHODIMP_(ULONG) Release() override { return --refCount; }   // lives in the test
     STDMETHODIMP PenDown() override;
     STDMETHODIMP PenUp() override;
     STDMETHODIMP PenPoint(LONG x, LONG y, float inkWeight) override;
@@ -42,7 +39,6 @@ public:
     // whose position is not delivered, has x 1).
     long long irregular() const { return irregularEvents; }
 
-    std::atomic<ULONG> refCount{0};
     // What every event method returns; a failure must not stop delivery.
     HRESULT eventResult = S_OK;
     // Runs after each event has been counted, on the delivering thread.

@@ -53,7 +53,7 @@ bool RecordingSink::Event::operator==(const Event& other) const
     return kind == other.kind && x == other.x && y == other.y && inkWeight == other.inkWeight;
 }
 
-STDMETHODIMP RecordingSink::QueryInterface(REFIID riid, void** object)
+STDMETHODIMP TestSink::QueryInterface(REFIID riid, void** object)
 {
     if (!object)
         return E_POINTER;

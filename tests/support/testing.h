@@ -52,8 +52,20 @@ private:
 // The process-wide instance loaded from the test programs' folder.
 const ControlLibrary& control();
 
+// The IUnknown of every test sink: it answers IUnknown and
+// ISignaturePadEvents and counts the references taken on it, which never
+// free it, since it lives in the test.
+class TestSink : public ISignaturePadEvents {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refCount; }
+    STDMETHODIMP_(ULONG) Release() override { return --refCount; }
+
+    std::atomic<ULONG> refCount{0};
+};
+
 // Records every event it receives, on any thread, in order.
-class RecordingSink : public ISignaturePadEvents {
+class RecordingSink : public TestSink {
 public:
     struct Event {
         enum Kind { PenDown, PenUp, PenPoint, OptionSelected, ItemSelected } kind;
@@ -68,9 +80,6 @@ public:
     RecordingSink& operator=(const RecordingSink&) = delete;
     virtual ~RecordingSink() = default;
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refCount; }
-    STDMETHODIMP_(ULONG) Release() override { return --refCount; }   // lives on the test's stack
     STDMETHODIMP PenDown() override;
     STDMETHODIMP PenUp() override;
     STDMETHODIMP PenPoint(LONG x, LONG y, float inkWeight) override;
@@ -83,7 +92,6 @@ public:
     bool waitForCount(size_t n, DWORD timeoutMs = 5000) const;
     void clear();
 
-    std::atomic<ULONG> refCount{0};
     // What each event method returns; a failure must not stop delivery.
     HRESULT eventResult = S_OK;
 
