@@ -84,6 +84,12 @@ struct WindowTraits {
     static void close(Type window) { DestroyWindow(window); }
 };
 
+struct ModuleTraits {
+    using Type = HMODULE;
+    static Type invalid() { return nullptr; }
+    static void close(Type module) { FreeLibrary(module); }
+};
+
 using UniqueHandle = UniqueResource<HandleTraits>;
 using UniqueFile = UniqueResource<FileHandleTraits>;
 using UniqueRegKey = UniqueResource<RegKeyTraits>;
@@ -92,6 +98,7 @@ using UniqueGdiObject = UniqueResource<GdiObjectTraits>;
 using UniqueSid = UniqueResource<SidTraits>;
 using UniqueMemoryDc = UniqueResource<MemoryDcTraits>;   // from CreateCompatibleDC
 using UniqueWindow = UniqueResource<WindowTraits>;
+using UniqueModule = UniqueResource<ModuleTraits>;   // from LoadLibrary
 
 // Keeps a GDI object selected into a device context for its own lifetime and
 // puts the previous one back, so the object can be deleted afterwards.

@@ -41,6 +41,7 @@ public:
     // owner as their original. Assignment copies what an object holds (its
     // table, listing and cursor) but never its owner, nor an enumerator's
     // reference count: the references already taken on it are its owner's.
+    // Implemented in events/connection_point_container.cpp, with event delivery.
     class SIGNATUREPAD_EXPORT _IConnectionPointContainer : public IConnectionPointContainer {
     public:
         explicit _IConnectionPointContainer(SignaturePad* owner);
@@ -63,6 +64,7 @@ public:
         SignaturePad* owner;
     };
 
+    // Implemented in events/connection_point.cpp.
     class SIGNATUREPAD_EXPORT _IConnectionPoint : public IConnectionPoint {
     public:
         explicit _IConnectionPoint(SignaturePad* owner);
@@ -99,6 +101,7 @@ public:
         mutable SlimLock tableLock;
     };
 
+    // Implemented in events/enum_connection_points.cpp.
     class SIGNATUREPAD_EXPORT _IEnumConnectionPoints final : public IEnumConnectionPoints {
     public:
         // A new enumerator with its reference count at 0, or null when memory runs out.
@@ -129,6 +132,7 @@ public:
         void releaseItems();
     };
 
+    // Implemented in events/enumerate_connections.cpp.
     // Lists the live records (cookie not 0) among those it is given, in their
     // order, so a connection table can be given as it stands.
     class SIGNATUREPAD_EXPORT _IEnumerateConnections final : public IEnumConnections {
@@ -166,6 +170,7 @@ public:
         CONNECTDATA inlineEntries[inlineCapacity];
     };
 
+    // Implemented in settings/client_lifetime.cpp.
     // What keeps a client object alive: its SignaturePad until the object is
     // destroyed, and every reference taken on the client, by the properties
     // component above all, which may still call it after the object is gone.
@@ -197,6 +202,7 @@ public:
         bool ownerAlive = true;
     };
 
+    // Implemented in settings/prelvane_client.cpp.
     class _IPrelvaneClient : public IPrelvaneClient, public ClientLifetime {
     public:
         explicit _IPrelvaneClient(SignaturePad* owner) : owner(owner) {}
@@ -214,6 +220,7 @@ public:
         SignaturePad* owner;
     };
 
+    // Implemented in settings/prelvane_page_client.cpp.
     class _IPrelvanePageClient : public IPrelvanePageClient, public ClientLifetime {
     public:
         explicit _IPrelvanePageClient(SignaturePad* owner) : owner(owner) {}

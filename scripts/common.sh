@@ -67,9 +67,10 @@ start_display() {
     done
 }
 
+# Arguments are passed to the build: `--target NAME` builds only what NAME needs.
 prepare_runtime() {
     install_packages
-    build_project
+    build_project "$@"
     start_display
     start_wine
 }

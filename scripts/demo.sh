@@ -14,6 +14,7 @@ for argument in "$@"; do
     arguments+=("$argument")
 done
 
-prepare_runtime
+# Only the host and what it loads: the control, the properties component and the virtual pad.
+prepare_runtime --target demohost
 cd "$BUILD/bin"
 wine demohost.exe "${arguments[@]}"

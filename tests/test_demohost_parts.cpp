@@ -21,13 +21,6 @@ bool parse(std::vector<const char*> arguments, Options& options, std::string& er
     return parseOptions(static_cast<int>(arguments.size()), arguments.data(), options, error);
 }
 
-std::string temporaryFile(const char* name)
-{
-    char folder[MAX_PATH] = "";
-    GetTempPathA(MAX_PATH, folder);
-    return std::string(folder) + name;
-}
-
 // A decoded PNG: its size, resolution and 24-bit BGR pixels.
 struct DecodedImage {
     UINT width = 0;
@@ -235,7 +228,7 @@ TEST(HostSink, AnswersOnlyItsEventInterfaceAndIsAdvisedLikeAnyCaller)
 
 TEST(HostImages, SvgDrawsEveryStrokeInTheInkColourAndWeightOnTheDocumentSize)
 {
-    std::string path = temporaryFile("tallowmark-host-known.svg");
+    std::string path = programScratch().file("tallowmark-host-known.svg");
     ASSERT_EQ(writeSignatureSvg(widen(path), knownSignature(), knownSpec()), "");
     std::string svg = readFile(path);
     EXPECT_NE(svg.find("width=\"4.000in\" height=\"2.000in\" viewBox=\"0 0 600 300\""), std::string::npos) << svg;
@@ -249,7 +242,7 @@ TEST(HostImages, SvgDrawsEveryStrokeInTheInkColourAndWeightOnTheDocumentSize)
 TEST(HostImages, PngIsWicReadableAtTheDocumentSizeWithInkOnlyWhereTheStrokesRun)
 {
     ComApartment com;
-    std::wstring path = widen(temporaryFile("tallowmark-host-known.png"));
+    std::wstring path = widen(programScratch().file("tallowmark-host-known.png"));
     ASSERT_EQ(writeSignaturePng(path, knownSignature(), knownSpec()), "");
     DecodedImage image = decodePng(path);
     ASSERT_EQ(image.width, 600u);
@@ -279,7 +272,7 @@ TEST(HostImages, PngIsWicReadableAtTheDocumentSizeWithInkOnlyWhereTheStrokesRun)
 
 TEST(HostImages, SizesThatCannotBeDrawnAreRefusedAndWriteNothing)
 {
-    std::wstring path = widen(temporaryFile("tallowmark-host-refused.png"));
+    std::wstring path = widen(programScratch().file("tallowmark-host-refused.png"));
     DeleteFileW(path.c_str());
     ImageLayout noRange = knownSpec();
     noRange.padWidth = 0;
@@ -298,7 +291,7 @@ TEST(HostImages, SizesThatCannotBeDrawnAreRefusedAndWriteNothing)
 TEST(HostImages, AnUnwritableFileIsReportedWithItsName)
 {
     ComApartment com;
-    std::wstring path = widen(temporaryFile("no-such-folder-for-tallowmark\\signature.png"));
+    std::wstring path = widen(programScratch().file("no-such-folder-for-tallowmark\\signature.png"));
     std::string problem = writeSignaturePng(path, knownSignature(), knownSpec());
     EXPECT_NE(problem.find("no-such-folder-for-tallowmark"), std::string::npos) << problem;
     problem = writeSignatureSvg(path.substr(0, path.size() - 3) + L"svg", knownSignature(), knownSpec());

@@ -19,18 +19,9 @@ namespace {
 
 constexpr DWORD hostTimeoutMs = 60000;
 
-std::string temporaryFolder(const char* name)
-{
-    char folder[MAX_PATH] = "";
-    GetTempPathA(MAX_PATH, folder);
-    std::string path = std::string(folder) + name;
-    CreateDirectoryA(path.c_str(), nullptr);
-    return path;
-}
-
 std::string writeRecording(const char* name, const std::string& content)
 {
-    std::string path = temporaryFolder("tallowmark-host-recordings") + "\\" + name;
+    std::string path = scratchFolder("tallowmark-host-recordings") + "\\" + name;
     UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
     EXPECT_TRUE(file && WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
@@ -59,7 +50,7 @@ struct RunningHost {
 // with its windows. Never waits past the timeout.
 HostRun runHost(const std::string& arguments, const std::function<void(const RunningHost&)>& during = {})
 {
-    std::string folder = temporaryFolder("tallowmark-host-run");
+    std::string folder = scratchFolder("tallowmark-host-run");
     std::string outPath = folder + "\\out.txt", errPath = folder + "\\err.txt";
     HostRun run;
     {
@@ -294,7 +285,7 @@ TEST(HostCapture, KnownRecordingGivesItsStrokesAndImagesDrawnWithTheControlsSett
 {
     forgetControlSettings();
     std::string recording = writeRecording("known.txt", knownRecording);
-    std::string out = temporaryFolder("tallowmark-host-known");
+    std::string out = scratchFolder("tallowmark-host-known");
     DeleteFileA((out + "\\signature.svg").c_str());
     DeleteFileA((out + "\\signature.png").c_str());
 
@@ -323,7 +314,7 @@ TEST(HostCapture, KnownRecordingGivesItsStrokesAndImagesDrawnWithTheControlsSett
 
 TEST(HostCapture, ShippedSignatureIsCapturedByDefault)
 {
-    std::string out = temporaryFolder("tallowmark-host-default");
+    std::string out = scratchFolder("tallowmark-host-default");
     DeleteFileA((out + "\\signature.png").c_str());
     HostRun run = runHost("--out \"" + out + "\"");
     ASSERT_EQ(run.exitCode, static_cast<DWORD>(ExitSuccess)) << run.out << run.err;
@@ -387,14 +378,14 @@ TEST(HostFailures, AnUnregisteredControlIsReportedAndRegisteringAgainHelps)
 
     // Without --no-register the host registers the control itself.
     std::string recording = writeRecording("known.txt", knownRecording);
-    run = runHost("--out \"" + temporaryFolder("tallowmark-host-known") + "\" \"" + recording + "\"");
+    run = runHost("--out \"" + scratchFolder("tallowmark-host-known") + "\" \"" + recording + "\"");
     EXPECT_EQ(run.exitCode, static_cast<DWORD>(ExitSuccess)) << run.out << run.err;
 }
 
 TEST(HostSettings, TheSheetShowsOnTheHostsFrameAndCancelGoesOnToCapture)
 {
     std::string recording = writeRecording("known.txt", knownRecording);
-    std::string out = temporaryFolder("tallowmark-host-known");
+    std::string out = scratchFolder("tallowmark-host-known");
     HWND owner = nullptr;
     std::string frameTitle;
     HostRun run = runHost("--settings --out \"" + out + "\" \"" + recording + "\"", [&](const RunningHost& host) {
@@ -412,7 +403,7 @@ TEST(HostSettings, TheSheetShowsOnTheHostsFrameAndCancelGoesOnToCapture)
 TEST(HostSettings, ChoosingAPadFamilyWhoseModuleIsMissingKeepsTheControlAndCaptures)
 {
     std::string recording = writeRecording("known.txt", knownRecording);
-    std::string out = temporaryFolder("tallowmark-host-known");
+    std::string out = scratchFolder("tallowmark-host-known");
     HostRun run = runHost("--settings --out \"" + out + "\" \"" + recording + "\"", [&](const RunningHost& host) {
         HWND sheet = waitForHostWindow(host, " Properties");
         ASSERT_NE(sheet, nullptr) << "no settings sheet";
@@ -431,7 +422,7 @@ TEST(HostSettings, ChoosingAPadFamilyWhoseModuleIsMissingKeepsTheControlAndCaptu
 TEST(HostPadSwitch, ChangeSignaturePadLoadsAnotherModuleOnlyWhenItExists)
 {
     ComApartment com;
-    std::string folder = temporaryFolder("tallowmark-host-pads");
+    std::string folder = scratchFolder("tallowmark-host-pads");
     std::string other = folder + "\\OtherPad.dll";
     CopyFileA((testExecutableFolder() + "\\" + controlFileName).c_str(), other.c_str(), FALSE);
     ASSERT_TRUE(fileExists(other));
@@ -461,4 +452,8 @@ TEST(HostPadSwitch, ChangeSignaturePadLoadsAnotherModuleOnlyWhenItExists)
     host.control()->FireOption(1);
     EXPECT_EQ(WaitForSingleObject(sink->okPressed(), 0), WAIT_OBJECT_0);
     host.release();
+    // The host keeps a pad module loaded for the rest of its process; with
+    // every object gone, the test lets go of the copy so that it can be removed.
+    FreeLibrary(GetModuleHandleA(other.c_str()));
+    DeleteFileA((commonAppDataFolder() + "\\Tallowmark\\Settings\\OtherPad.settings").c_str());
 }

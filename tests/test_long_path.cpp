@@ -2,38 +2,15 @@
 // buffer: nothing is overrun and the control works.
 #include "testing.h"
 
-namespace {
-
-std::wstring widen(const std::string& text)
-{
-    return std::wstring(text.begin(), text.end());
-}
-
-// Makes a folder chain under the temporary folder whose full path is longer
-// than 256 characters and returns it.
-std::string makeLongFolder()
-{
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    std::string folder = std::string(temp) + "tallowmark-long-path";
-    CreateDirectoryW((L"\\\\?\\" + widen(folder)).c_str(), nullptr);
-    while (folder.size() <= 300) {
-        folder += "\\" + std::string(60, 'x');
-        CreateDirectoryW((L"\\\\?\\" + widen(folder)).c_str(), nullptr);
-    }
-    return folder;
-}
-
-} // namespace
-
 TEST(LongPath, ControlLoadedFromAPathLongerThanItsBuffersStillWorks)
 {
-    std::string folder = makeLongFolder();
-    std::wstring target = L"\\\\?\\" + widen(folder) + L"\\SignaturePad.dll";
-    std::wstring source = widen(testExecutableFolder() + "\\" + controlFileName);
+    ScratchFolder folder("tallowmark-long-path", 300);
+    std::wstring target = extendedPath(folder.file(controlFileName));
+    std::wstring source = extendedPath(testExecutableFolder() + "\\" + controlFileName);
     ASSERT_TRUE(CopyFileW(source.c_str(), target.c_str(), FALSE)) << GetLastError();
 
-    HMODULE module = LoadLibraryW(target.c_str());
+    UniqueModule library(LoadLibraryW(target.c_str()));
+    HMODULE module = library.get();
     ASSERT_NE(module, nullptr) << GetLastError();
     char loadedPath[2048] = "";
     GetModuleFileNameA(module, loadedPath, sizeof loadedPath);

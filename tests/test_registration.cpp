@@ -394,25 +394,19 @@ namespace {
 class FarAwayControl {
 public:
     explicit FarAwayControl(size_t length)
+        : folder("tallowmark-registration", length)
     {
-        std::string folder = makeFolderLongerThan("tallowmark-registration", length);
-        std::string target = folder + "\\" + controlFileName;
-        std::wstring extendedTarget = L"\\\\?\\" + std::wstring(target.begin(), target.end());
-        std::string source = testExecutableFolder() + "\\" + controlFileName;
-        std::wstring wideSource(source.begin(), source.end());
-        EXPECT_TRUE(CopyFileW(wideSource.c_str(), extendedTarget.c_str(), FALSE)) << GetLastError();
-        module = LoadLibraryW(extendedTarget.c_str());
+        std::wstring target = extendedPath(folder.file(controlFileName));
+        std::wstring source = extendedPath(testExecutableFolder() + "\\" + controlFileName);
+        EXPECT_TRUE(CopyFileW(source.c_str(), target.c_str(), FALSE)) << GetLastError();
+        library.reset(LoadLibraryW(target.c_str()));
+        module = library.get();
         EXPECT_NE(module, nullptr) << GetLastError();
         path = modulePathOf(module);
     }
-    ~FarAwayControl()
-    {
-        if (module)
-            FreeLibrary(module);
-    }
-    FarAwayControl(const FarAwayControl&) = delete;
-    FarAwayControl& operator=(const FarAwayControl&) = delete;
 
+    ScratchFolder folder;    // outlives the module loaded from it
+    UniqueModule library;
     HMODULE module = nullptr;
     std::string path;
 };

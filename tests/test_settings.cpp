@@ -82,15 +82,6 @@ PadSettings savedFrom(ISignaturePad* pad)
     return readPadSettings(streamText(stream.get()));
 }
 
-std::string makeTemporaryFolder(const std::string& name)
-{
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    std::string folder = std::string(temp) + name + "-" + std::to_string(GetCurrentProcessId());
-    CreateDirectoryA(folder.c_str(), nullptr);
-    return folder;
-}
-
 std::string settingsFileOf(ISignaturePad* pad)
 {
     ComPtr<IPrelvane> component = propertiesComponentOf(pad);
@@ -301,8 +292,8 @@ TEST_F(Settings, TheObjectHandsOutItsComponentsPagesAndPersistence)
 // under another name keeps a file of its own.
 TEST(SettingsFileName, AModuleCopiedToPadOldDllKeepsPadOldSettings)
 {
-    std::string folder = makeTemporaryFolder("tallowmark-base-name");
-    std::string copy = folder + "\\pad.old.dll";
+    ScratchFolder folder("tallowmark-base-name");
+    std::string copy = folder.file("pad.old.dll");
     ASSERT_TRUE(CopyFileA(controlFileName, copy.c_str(), FALSE)) << GetLastError();
     std::string ownFile = settingsFileFor("pad.old");
     DeleteFileA(ownFile.c_str());
@@ -323,9 +314,9 @@ TEST(SettingsFileName, AModuleCopiedToPadOldDllKeepsPadOldSettings)
 
 TEST(SettingsFileName, OnlyTheFileNamesLastDotCountsAndANameWithoutOneIsUsedWhole)
 {
-    std::string folder = makeTemporaryFolder("tallowmark.base.name");
+    ScratchFolder folder("tallowmark.base.name");
     // Loaded by its exact name: a trailing dot stops the loader adding ".dll".
-    std::string copy = folder + "\\pad";
+    std::string copy = folder.file("pad");
     ASSERT_TRUE(CopyFileA(controlFileName, copy.c_str(), FALSE)) << GetLastError();
     ControlLibrary library(copy + ".");
     ASSERT_TRUE(library.module());

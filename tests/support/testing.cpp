@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 ControlLibrary::ControlLibrary(const std::string& path) : handle(LoadLibraryA(path.c_str()))
@@ -326,16 +327,78 @@ bool WindowWatcher::found()
     return windowFound;
 }
 
-std::string makeFolderLongerThan(const std::string& name, size_t length)
+std::wstring extendedPath(const std::string& path)
+{
+    return L"\\\\?\\" + std::wstring(path.begin(), path.end());
+}
+
+namespace {
+
+// Deletes a folder and everything in it; what cannot be deleted is a fault
+// of the test that made it.
+void removeTree(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring path = folder + L"\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                removeTree(path);
+            else
+                EXPECT_TRUE(DeleteFileW(path.c_str())) << "cannot delete a file the test made: " << GetLastError();
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+    }
+    EXPECT_TRUE(RemoveDirectoryW(folder.c_str())) << "cannot remove a folder the test made: " << GetLastError();
+}
+
+} // namespace
+
+ScratchFolder::ScratchFolder(const std::string& name, size_t minimumLength)
 {
     char temp[MAX_PATH] = "";
     GetTempPathA(MAX_PATH, temp);
-    std::string folder = std::string(temp) + name;
-    for (;;) {
-        std::wstring extended = L"\\\\?\\" + std::wstring(folder.begin(), folder.end());
-        CreateDirectoryW(extended.c_str(), nullptr);
-        if (folder.size() > length)
-            return folder;
+    root = folder = std::string(temp) + name + "-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryW(extendedPath(folder).c_str(), nullptr);
+    while (folder.size() <= minimumLength) {
         folder += "\\" + std::string(60, 'x');
+        CreateDirectoryW(extendedPath(folder).c_str(), nullptr);
     }
+}
+
+ScratchFolder::~ScratchFolder()
+{
+    removeTree(extendedPath(root));
+}
+
+namespace {
+
+class ScratchEnvironment : public testing::Environment {
+public:
+    void TearDown() override { folder.reset(); }
+
+    std::unique_ptr<ScratchFolder> folder;
+};
+
+ScratchEnvironment* const scratchEnvironment =
+    static_cast<ScratchEnvironment*>(testing::AddGlobalTestEnvironment(new ScratchEnvironment));
+
+} // namespace
+
+const ScratchFolder& programScratch()
+{
+    if (!scratchEnvironment->folder)
+        scratchEnvironment->folder = std::make_unique<ScratchFolder>("tallowmark-tests");
+    return *scratchEnvironment->folder;
+}
+
+std::string scratchFolder(const std::string& name)
+{
+    std::string path = programScratch().file(name);
+    CreateDirectoryA(path.c_str(), nullptr);
+    return path;
 }

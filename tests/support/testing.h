@@ -152,7 +152,32 @@ private:
     UniqueHandle thread;
 };
 
-// Makes a chain of folders under the temporary folder, starting with
-// 'name', whose full path is longer than 'length' characters, and returns
-// that path (without the "\\?\" prefix needed to use it).
-std::string makeFolderLongerThan(const std::string& name, size_t length);
+// A folder of the test's own under the temporary folder, named after 'name'
+// and this process, made as a chain of folders until its full path is longer
+// than 'minimumLength' characters. It goes, with everything in it, when the
+// object does: a module loaded from it must have been freed by then.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const std::string& name, size_t minimumLength = 0);
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    // The innermost folder, without the "\\?\" prefix a long one needs.
+    const std::string& path() const { return folder; }
+    std::string file(const std::string& name) const { return folder + "\\" + name; }
+
+private:
+    std::string root;
+    std::string folder;
+};
+
+// A folder of the test program's own under the temporary folder, made when
+// first asked for and removed with everything in it once the program's
+// tests have run.
+const ScratchFolder& programScratch();
+// A folder of that name inside it, made if need be.
+std::string scratchFolder(const std::string& name);
+
+// The "\\?\" form of a path, which is not limited to MAX_PATH characters.
+std::wstring extendedPath(const std::string& path);
