@@ -458,7 +458,8 @@ TEST(HostPadSwitch, ChangeSignaturePadLoadsAnotherModuleOnlyWhenItExists)
 
 // The signing window on the shipped recording, with ink of a colour of its
 // own: the ink is there while the signer writes, the window's final picture
-// holds the strokes the saved PNG holds, and Clear leaves paper only.
+// holds the strokes the saved PNG holds, a larger window shows them larger,
+// and Clear leaves paper only.
 TEST(HostWindow, InkAppearsWhileTheSignatureIsWrittenAndEndsAsTheSavedImage)
 {
     const COLORREF ink = RGB(20, 60, 200);
@@ -475,7 +476,7 @@ TEST(HostWindow, InkAppearsWhileTheSignatureIsWrittenAndEndsAsTheSavedImage)
     bool takeScreenshot = GetEnvironmentVariableA("TALLOWMARK_SCREENSHOTS", screenshots, sizeof screenshots) != 0;
 
     auto isInk = [&](COLORREF pixel) { return closeTo(pixel, ink); };
-    Picture halfWay, ended, cleared;
+    Picture halfWay, ended, resized, cleared;
     HostRun run = runHost("--window --out \"" + out + "\"", [&](const RunningHost& host) {
         HWND window = waitForHostWindow(host, "Tallowmark demo host - signing");
         ASSERT_NE(window, nullptr) << "no signing window";
@@ -498,6 +499,21 @@ TEST(HostWindow, InkAppearsWhileTheSignatureIsWrittenAndEndsAsTheSavedImage)
         if (takeScreenshot) {
             EXPECT_TRUE(saveWindowImage(window, std::string(screenshots) + "\\signing-window.png"));
         }
+
+        // A larger window draws the whole signature again, larger.
+        RECT frameRect;
+        GetWindowRect(window, &frameRect);
+        SetWindowPos(window, nullptr, 0, 0, (frameRect.right - frameRect.left) * 3 / 2,
+            (frameRect.bottom - frameRect.top) * 3 / 2, SWP_NOMOVE | SWP_NOZORDER);
+        EXPECT_TRUE(waitUntil([&] {
+            RECT client;
+            GetClientRect(area, &client);
+            if (client.right <= LONG(ended.width))
+                return false;
+            resized = screenPicture(area);
+            RECT inkBox = boundsOf(resized, isInk);
+            return inkBox.right > LONG(ended.width);
+        })) << "the signature was not drawn again at the new size";
 
         PostMessageA(window, WM_COMMAND, MAKEWPARAM(SigningWindow::ClearId, BN_CLICKED),
             reinterpret_cast<LPARAM>(GetDlgItem(window, SigningWindow::ClearId)));
@@ -535,6 +551,14 @@ TEST(HostWindow, InkAppearsWhileTheSignatureIsWrittenAndEndsAsTheSavedImage)
     EXPECT_NEAR(drawn.top, inPng.top * scale, slack);
     EXPECT_NEAR(drawn.right, inPng.right * scale, slack);
     EXPECT_NEAR(drawn.bottom, inPng.bottom * scale, slack);
+
+    ASSERT_GT(resized.width, ended.width);
+    RECT larger = boundsOf(resized, isInk);
+    double growth = static_cast<double>(resized.width) / ended.width;
+    EXPECT_NEAR(larger.left, drawn.left * growth, 2 * slack);
+    EXPECT_NEAR(larger.top, drawn.top * growth, 2 * slack);
+    EXPECT_NEAR(larger.right, drawn.right * growth, 2 * slack);
+    EXPECT_NEAR(larger.bottom, drawn.bottom * growth, 2 * slack);
 
     RECT inkLeft = boundsOf(cleared, isInk);
     EXPECT_TRUE(IsRectEmpty(&inkLeft)) << "ink left after Clear";
