@@ -587,3 +587,36 @@ TEST(HostWindow, WithNoPadTheControlsMessageComesFirstAndTheWindowSaysSo)
     EXPECT_TRUE(contains(statusText, "No signature pad: the control found none")) << statusText;
     EXPECT_EQ(run.exitCode, static_cast<DWORD>(ExitLoad));
 }
+
+TEST(HostWindow, SettingsShowTheControlsSheetOnTheWindowAndItsNewWidthIsApplied)
+{
+    forgetControlSettings();
+    std::string recording = writeRecording("known.txt", knownRecording);
+    std::string out = temporaryFolder("tallowmark-host-known");
+    std::string owner, statusText;
+    HostRun run = runHost("--window --out \"" + out + "\" \"" + recording + "\"", [&](const RunningHost& host) {
+        HWND window = waitForHostWindow(host, "Tallowmark demo host - signing");
+        ASSERT_NE(window, nullptr);
+        HWND status = GetDlgItem(window, SigningWindow::StatusId);
+        EXPECT_TRUE(waitUntil([&] { return windowText(status).find("Saved") != std::string::npos; }, 20000))
+            << windowText(status);
+        PostMessageA(window, WM_COMMAND, MAKEWPARAM(SigningWindow::SettingsId, BN_CLICKED),
+            reinterpret_cast<LPARAM>(GetDlgItem(window, SigningWindow::SettingsId)));
+        HWND sheet = waitForHostWindow(host, " Properties");
+        if (sheet) {
+            HWND ownerWindow = GetWindow(sheet, GW_OWNER);
+            owner = ownerWindow ? windowText(ownerWindow) : "";
+            HWND page = reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
+            SetDlgItemTextA(page, 802, "3.00");
+            PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
+            waitUntil([&] { return windowText(status).find("Settings applied") != std::string::npos; });
+        }
+        statusText = windowText(status);
+        PostMessageA(window, WM_CLOSE, 0, 0);
+    });
+    forgetControlSettings();
+    EXPECT_EQ(owner, "Tallowmark demo host - signing");
+    // The known recording's pad is 1000 by 500 units.
+    EXPECT_TRUE(contains(statusText, "Settings applied: ink 0x000000, weight 2, 3.00 x 1.50 inches.")) << statusText;
+    EXPECT_EQ(run.exitCode, static_cast<DWORD>(ExitSuccess)) << run.out << run.err;
+}
