@@ -3,13 +3,12 @@
 // and PNG images of a known signature, read back through WIC.
 #include "testing.h"
 
-#include <wincodec.h>
-
 #include <cmath>
-#include <cstdlib>
+#include <functional>
 #include <thread>
 
 #include "options.h"
+#include "pictures.h"
 #include "signature_image.h"
 #include "signature_sink.h"
 #include "text.h"
@@ -19,55 +18,6 @@ namespace {
 bool parse(std::vector<const char*> arguments, Options& options, std::string& error)
 {
     return parseOptions(static_cast<int>(arguments.size()), arguments.data(), options, error);
-}
-
-// A decoded PNG: its size, resolution and 24-bit BGR pixels.
-struct DecodedImage {
-    UINT width = 0;
-    UINT height = 0;
-    double dpiX = 0.0;
-    double dpiY = 0.0;
-    std::vector<BYTE> pixels;
-
-    COLORREF at(UINT x, UINT y) const
-    {
-        const BYTE* pixel = &pixels[(static_cast<size_t>(y) * width + x) * 3];
-        return RGB(pixel[2], pixel[1], pixel[0]);
-    }
-};
-
-DecodedImage decodePng(const std::wstring& path)
-{
-    DecodedImage image;
-    ComPtr<IWICImagingFactory> factory;
-    EXPECT_EQ(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                  factory.putVoid()), S_OK);
-    ComPtr<IWICBitmapDecoder> decoder;
-    ComPtr<IWICBitmapFrameDecode> frame;
-    ComPtr<IWICBitmapSource> converted;
-    GUID container = {};
-    if (!factory ||
-        FAILED(factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnLoad,
-            decoder.put())) ||
-        FAILED(decoder->GetContainerFormat(&container)) || FAILED(decoder->GetFrame(0, frame.put())) ||
-        FAILED(WICConvertBitmapSource(GUID_WICPixelFormat24bppBGR, frame.get(), converted.put()))) {
-        ADD_FAILURE() << "cannot decode " << narrow(path);
-        return image;
-    }
-    EXPECT_TRUE(container == GUID_ContainerFormatPng);
-    frame->GetSize(&image.width, &image.height);
-    frame->GetResolution(&image.dpiX, &image.dpiY);
-    image.pixels.resize(static_cast<size_t>(image.width) * image.height * 3);
-    EXPECT_EQ(converted->CopyPixels(nullptr, image.width * 3, static_cast<UINT>(image.pixels.size()),
-                  image.pixels.data()), S_OK);
-    return image;
-}
-
-bool closeTo(COLORREF actual, COLORREF expected, int tolerance = 8)
-{
-    return abs(GetRValue(actual) - GetRValue(expected)) <= tolerance &&
-           abs(GetGValue(actual) - GetGValue(expected)) <= tolerance &&
-           abs(GetBValue(actual) - GetBValue(expected)) <= tolerance;
 }
 
 // A pad of 1000 by 500 units shown 4 by 2 inches: 600 by 300 pixels, 0.6
@@ -109,9 +59,12 @@ TEST(HostOptions, DefaultsRegisterThePadAndCaptureWithTheShippedRecording)
     EXPECT_TRUE(options.registerComponents);
     EXPECT_TRUE(options.plugInPad);
     EXPECT_FALSE(options.showSettings);
+    EXPECT_FALSE(options.window);
     EXPECT_FALSE(options.help);
 
-    ASSERT_TRUE(parse({"--settings", "--out", "C:\\out", "--no-register", "--no-pad", "mine.txt"}, options, error));
+    ASSERT_TRUE(parse({"--settings", "--out", "C:\\out", "--no-register", "--no-pad", "--window", "mine.txt"},
+        options, error));
+    EXPECT_TRUE(options.window);
     EXPECT_EQ(options.recording, "mine.txt");
     EXPECT_EQ(options.outFolder, "C:\\out");
     EXPECT_FALSE(options.registerComponents);
@@ -215,6 +168,76 @@ TEST(HostSink, OkSignalsTheHostThreadAndAnyOtherButtonStartsAgain)
     EXPECT_EQ(signature.strokes[0][0].y, 8);
 }
 
+TEST(HostSink, AWindowsCopyCatchesUpWithWhatIsNewAndStartsAgainAfterAClearing)
+{
+    constexpr UINT inkMessage = WM_APP + 7;
+    UniqueWindow window(CreateWindowExA(0, "STATIC", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr));
+    ComPtr<SignatureSink> sink = SignatureSink::create();
+    ASSERT_TRUE(window && sink);
+    auto messagesWaiting = [&] {
+        int count = 0;
+        MSG message;
+        while (PeekMessageA(&message, window.get(), inkMessage, inkMessage, PM_REMOVE))
+            ++count;
+        return count;
+    };
+    auto onReader = [&](const std::function<void(ISignaturePadEvents*)>& events) {
+        std::thread reader([&] { events(sink.get()); });
+        reader.join();
+    };
+    Signature copy;
+    uint64_t generation = 0;
+    EXPECT_EQ(sink->catchUp(copy, generation), SignatureSink::InkChange::Restarted);
+    sink->notify(window.get(), inkMessage);
+
+    onReader([](ISignaturePadEvents* events) {
+        events->PenDown();
+        events->PenPoint(0, 0, 0.0f);
+        events->PenPoint(1, 2, 0.0f);
+        events->PenPoint(3, 4, 0.0f);
+    });
+    EXPECT_EQ(messagesWaiting(), 1);    // one message for all that is waiting
+    EXPECT_EQ(sink->catchUp(copy, generation), SignatureSink::InkChange::Added);
+    ASSERT_EQ(copy.strokes.size(), 1u);
+    EXPECT_EQ(copy.strokes[0].size(), 2u);
+    EXPECT_EQ(sink->catchUp(copy, generation), SignatureSink::InkChange::None);
+
+    onReader([](ISignaturePadEvents* events) {
+        events->PenPoint(5, 6, 0.0f);
+        events->PenUp();
+        events->PenPoint(0, 0, 0.0f);
+        events->PenDown();
+        events->PenPoint(0, 0, 0.0f);
+        events->PenPoint(7, 8, 0.0f);
+    });
+    EXPECT_EQ(messagesWaiting(), 1);    // caught up: the next ink posts again
+    EXPECT_EQ(sink->catchUp(copy, generation), SignatureSink::InkChange::Added);
+    ASSERT_EQ(copy.strokes.size(), 2u);
+    EXPECT_EQ(copy.strokes[0].size(), 3u);
+    EXPECT_EQ(copy.strokes[0][2].x, 5);
+    ASSERT_EQ(copy.strokes[1].size(), 1u);
+    EXPECT_EQ(copy.strokes[1][0].y, 8);
+
+    // The pad's other button clears; "ok" then the host's own Clear.
+    onReader([](ISignaturePadEvents* events) { events->OptionSelected(0); });
+    EXPECT_EQ(messagesWaiting(), 1);
+    EXPECT_EQ(sink->catchUp(copy, generation), SignatureSink::InkChange::Restarted);
+    EXPECT_TRUE(copy.strokes.empty());
+    EXPECT_EQ(sink->msSinceFirstStroke(), 0u);
+    onReader([](ISignaturePadEvents* events) { events->OptionSelected(1); });
+    EXPECT_EQ(messagesWaiting(), 1);
+    EXPECT_EQ(WaitForSingleObject(sink->okPressed(), 0), WAIT_OBJECT_0);
+    EXPECT_EQ(sink->catchUp(copy, generation), SignatureSink::InkChange::None);
+    sink->restart();
+    EXPECT_EQ(messagesWaiting(), 1);
+    EXPECT_EQ(WaitForSingleObject(sink->okPressed(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(sink->catchUp(copy, generation), SignatureSink::InkChange::Restarted);
+
+    sink->notify(nullptr, 0);
+    onReader([](ISignaturePadEvents* events) { events->OptionSelected(0); });
+    EXPECT_EQ(messagesWaiting(), 0);
+}
+
 TEST(HostSink, AnswersOnlyItsEventInterfaceAndIsAdvisedLikeAnyCaller)
 {
     ComPtr<SignatureSink> sink = SignatureSink::create();
@@ -244,7 +267,7 @@ TEST(HostImages, PngIsWicReadableAtTheDocumentSizeWithInkOnlyWhereTheStrokesRun)
     ComApartment com;
     std::wstring path = widen(programScratch().file("tallowmark-host-known.png"));
     ASSERT_EQ(writeSignaturePng(path, knownSignature(), knownSpec()), "");
-    DecodedImage image = decodePng(path);
+    Picture image = decodePng(path);
     ASSERT_EQ(image.width, 600u);
     ASSERT_EQ(image.height, 300u);
     EXPECT_NEAR(image.dpiX, 150.0, 0.05);   // PNG keeps whole pixels per metre

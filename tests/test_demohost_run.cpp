@@ -4,14 +4,18 @@
 #include "testing.h"
 
 #include <commctrl.h>
-#include <wincodec.h>
 
+#include <cstdio>
 #include <functional>
 
 #include "exit_codes.h"
+#include "pad_settings.h"
+#include "pictures.h"
+#include "settings_sheet.h"
 #include "pad_host.h"
 #include "recording.h"
 #include "signature_sink.h"
+#include "signing_window.h"
 #include "text.h"
 #include "virtualpad.h"
 
@@ -102,6 +106,16 @@ HostRun runHost(const std::string& arguments, const std::function<void(const Run
 bool contains(const std::string& text, const std::string& part)
 {
     return text.find(part) != std::string::npos;
+}
+
+// How many points the signing window's status line says it shows; -1
+// when it says none.
+long pointsShown(HWND status)
+{
+    std::string text = windowText(status);
+    size_t end = text.find(" points");
+    size_t start = end == std::string::npos ? end : text.find_last_of(' ', end - 1);
+    return start == std::string::npos ? -1 : atol(text.c_str() + start + 1);
 }
 
 // The control's folder of settings files: deleting the control's own file
@@ -206,27 +220,6 @@ std::string summaryLine(const std::string& recordingText)
     return "Signature captured: " + std::to_string(strokes) + " strokes, " + std::to_string(points) + " points, ";
 }
 
-COLORREF pixelOfPng(const std::string& path, UINT x, UINT y, UINT& width, UINT& height)
-{
-    ComPtr<IWICImagingFactory> factory;
-    ComPtr<IWICBitmapDecoder> decoder;
-    ComPtr<IWICBitmapFrameDecode> frame;
-    ComPtr<IWICBitmapSource> converted;
-    BYTE pixel[3] = {};
-    WICRect one = {static_cast<INT>(x), static_cast<INT>(y), 1, 1};
-    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-            factory.putVoid())) ||
-        FAILED(factory->CreateDecoderFromFilename(widen(path).c_str(), nullptr, GENERIC_READ,
-            WICDecodeMetadataCacheOnLoad, decoder.put())) ||
-        FAILED(decoder->GetFrame(0, frame.put())) || FAILED(frame->GetSize(&width, &height)) ||
-        FAILED(WICConvertBitmapSource(GUID_WICPixelFormat24bppBGR, frame.get(), converted.put())) ||
-        FAILED(converted->CopyPixels(&one, 3, 3, pixel))) {
-        ADD_FAILURE() << "cannot read " << path;
-        return CLR_INVALID;
-    }
-    return RGB(pixel[2], pixel[1], pixel[0]);
-}
-
 } // namespace
 
 TEST(HostRecordings, MalformedRecordingsAreRefusedWithTheirLineBeforeAnythingStarts)
@@ -305,11 +298,11 @@ TEST(HostCapture, KnownRecordingGivesItsStrokesAndImagesDrawnWithTheControlsSett
     EXPECT_TRUE(contains(svg, "<circle cx=\"127.6\" cy=\"255.2\"")) << svg;
 
     ComApartment com;
-    UINT width = 0, height = 0;
-    EXPECT_EQ(pixelOfPng(out + "\\signature.png", 446, 159, width, height), RGB(0, 0, 0));
-    EXPECT_EQ(width, 638u);
-    EXPECT_EQ(height, 319u);
-    EXPECT_EQ(pixelOfPng(out + "\\signature.png", 446, 200, width, height), RGB(255, 255, 255));
+    Picture png = decodePng(widen(out + "\\signature.png"));
+    ASSERT_EQ(png.width, 638u);
+    EXPECT_EQ(png.height, 319u);
+    EXPECT_EQ(png.at(446, 159), RGB(0, 0, 0));
+    EXPECT_EQ(png.at(446, 200), RGB(255, 255, 255));
 }
 
 TEST(HostCapture, ShippedSignatureIsCapturedByDefault)
@@ -456,4 +449,169 @@ TEST(HostPadSwitch, ChangeSignaturePadLoadsAnotherModuleOnlyWhenItExists)
     // every object gone, the test lets go of the copy so that it can be removed.
     FreeLibrary(GetModuleHandleA(other.c_str()));
     DeleteFileA((commonAppDataFolder() + "\\Tallowmark\\Settings\\OtherPad.settings").c_str());
+}
+
+// The signing window on the shipped recording, with ink of a colour of its
+// own: the ink is there while the signer writes, the window's final picture
+// holds the strokes the saved PNG holds, a larger window shows them larger,
+// and Clear leaves paper only.
+TEST(HostWindow, InkAppearsWhileTheSignatureIsWrittenAndEndsAsTheSavedImage)
+{
+    const COLORREF ink = RGB(20, 60, 200);
+    PadSettings settings;
+    settings.inkColor = ink;
+    settings.inkWeight = 3;
+    writeTextFile(settingsFileFor(), settingsfile::format(settingsEntries(settings)));
+    std::string out = scratchFolder("tallowmark-host-window");
+    DeleteFileA((out + "\\signature.svg").c_str());
+    DeleteFileA((out + "\\signature.png").c_str());
+    std::string shipped = readFile(testExecutableFolder() + "\\recordings\\signature.txt");
+    long totalPoints = static_cast<long>(expectedCounts(shipped).second);
+    char screenshots[MAX_PATH] = "";
+    bool takeScreenshot = GetEnvironmentVariableA("TALLOWMARK_SCREENSHOTS", screenshots, sizeof screenshots) != 0;
+
+    auto isInk = [&](COLORREF pixel) { return closeTo(pixel, ink); };
+    Picture halfWay, ended, resized, cleared;
+    HostRun run = runHost("--window --out \"" + out + "\"", [&](const RunningHost& host) {
+        HWND window = waitForHostWindow(host, "Tallowmark demo host - signing");
+        ASSERT_NE(window, nullptr) << "no signing window";
+        HWND area = GetDlgItem(window, SigningWindow::AreaId);
+        HWND status = GetDlgItem(window, SigningWindow::StatusId);
+        ASSERT_TRUE(area && status);
+        auto finish = [&] { PostMessageA(window, WM_CLOSE, 0, 0); };
+
+        // The status line follows the ink: once it counts half the points
+        // they are on the screen.
+        EXPECT_TRUE(waitUntil([&] { return pointsShown(status) >= totalPoints / 2; }, 20000))
+            << windowText(status);
+        halfWay = screenPicture(area);
+        bool saved = waitUntil([&] { return windowText(status).find("Saved signature.svg") != std::string::npos; },
+            20000);
+        EXPECT_TRUE(saved) << windowText(status);
+        if (!saved)
+            return finish();
+        ended = screenPicture(area);
+        if (takeScreenshot) {
+            EXPECT_TRUE(saveWindowImage(window, std::string(screenshots) + "\\signing-window.png"));
+        }
+
+        // A larger window draws the whole signature again, larger.
+        RECT frameRect;
+        GetWindowRect(window, &frameRect);
+        SetWindowPos(window, nullptr, 0, 0, (frameRect.right - frameRect.left) * 3 / 2,
+            (frameRect.bottom - frameRect.top) * 3 / 2, SWP_NOMOVE | SWP_NOZORDER);
+        EXPECT_TRUE(waitUntil([&] {
+            RECT client;
+            GetClientRect(area, &client);
+            if (client.right <= LONG(ended.width))
+                return false;
+            resized = screenPicture(area);
+            RECT inkBox = boundsOf(resized, isInk);
+            return inkBox.right > LONG(ended.width);
+        })) << "the signature was not drawn again at the new size";
+
+        PostMessageA(window, WM_COMMAND, MAKEWPARAM(SigningWindow::ClearId, BN_CLICKED),
+            reinterpret_cast<LPARAM>(GetDlgItem(window, SigningWindow::ClearId)));
+        EXPECT_TRUE(waitUntil([&] { return windowText(status).find("Cleared") != std::string::npos; }))
+            << windowText(status);
+        cleared = screenPicture(area);
+        finish();
+    });
+    forgetControlSettings();
+    EXPECT_EQ(run.exitCode, static_cast<DWORD>(ExitSuccess)) << run.out << run.err;
+    EXPECT_TRUE(contains(run.out, summaryLine(shipped))) << run.out;
+    size_t latency = run.out.find("Ink latency");
+    EXPECT_NE(latency, std::string::npos) << run.out;
+    if (latency != std::string::npos)
+        printf("%s", run.out.substr(latency).c_str());
+    ASSERT_GT(ended.width, 0u);
+
+    RECT half = boundsOf(halfWay, isInk), drawn = boundsOf(ended, isInk);
+    EXPECT_FALSE(IsRectEmpty(&half)) << "no ink half-way";
+    // Half-way the ink lies within the final strokes and does not reach their end.
+    RECT within;
+    IntersectRect(&within, &half, &drawn);
+    EXPECT_TRUE(EqualRect(&within, &half));
+    EXPECT_LT(half.right, drawn.right);
+
+    // The saved PNG's strokes, brought to the area's size, cover the same box.
+    ComApartment com;
+    Picture png = decodePng(widen(out + "\\signature.png"));
+    ASSERT_GT(png.width, 0u);
+    RECT inPng = boundsOf(png, [](COLORREF pixel) { return !closeTo(pixel, RGB(255, 255, 255), 96); });
+    double scale = static_cast<double>(ended.width) / png.width;
+    EXPECT_NEAR(static_cast<double>(ended.height) / png.height, scale, 0.01);
+    const int slack = 4;
+    EXPECT_NEAR(drawn.left, inPng.left * scale, slack);
+    EXPECT_NEAR(drawn.top, inPng.top * scale, slack);
+    EXPECT_NEAR(drawn.right, inPng.right * scale, slack);
+    EXPECT_NEAR(drawn.bottom, inPng.bottom * scale, slack);
+
+    ASSERT_GT(resized.width, ended.width);
+    RECT larger = boundsOf(resized, isInk);
+    double growth = static_cast<double>(resized.width) / ended.width;
+    EXPECT_NEAR(larger.left, drawn.left * growth, 2 * slack);
+    EXPECT_NEAR(larger.top, drawn.top * growth, 2 * slack);
+    EXPECT_NEAR(larger.right, drawn.right * growth, 2 * slack);
+    EXPECT_NEAR(larger.bottom, drawn.bottom * growth, 2 * slack);
+
+    RECT inkLeft = boundsOf(cleared, isInk);
+    EXPECT_TRUE(IsRectEmpty(&inkLeft)) << "ink left after Clear";
+    EXPECT_TRUE(closeTo(cleared.at(cleared.width / 2, cleared.height / 4), RGB(255, 255, 255), 0));
+    DeleteFileA((out + "\\signature.svg").c_str());
+    DeleteFileA((out + "\\signature.png").c_str());
+}
+
+TEST(HostWindow, WithNoPadTheControlsMessageComesFirstAndTheWindowSaysSo)
+{
+    std::string messageText, statusText;
+    HostRun run = runHost("--window --no-pad", [&](const RunningHost& host) {
+        HWND box = waitForHostWindow(host, "Error");
+        ASSERT_NE(box, nullptr) << "the control showed no message box";
+        messageText = textOfChildren(box);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        HWND window = waitForHostWindow(host, "Tallowmark demo host - signing");
+        ASSERT_NE(window, nullptr);
+        HWND status = GetDlgItem(window, SigningWindow::StatusId);
+        waitUntil([&] { return windowText(status).find("No signature pad") != std::string::npos; });
+        statusText = windowText(status);
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window, SigningWindow::OkId)));
+        PostMessageA(window, WM_CLOSE, 0, 0);
+    });
+    EXPECT_TRUE(contains(messageText, "There is no functional Scriptel signature pad connected.")) << messageText;
+    EXPECT_TRUE(contains(statusText, "No signature pad: the control found none")) << statusText;
+    EXPECT_EQ(run.exitCode, static_cast<DWORD>(ExitLoad));
+}
+
+TEST(HostWindow, SettingsShowTheControlsSheetOnTheWindowAndItsNewWidthIsApplied)
+{
+    forgetControlSettings();
+    std::string recording = writeRecording("known.txt", knownRecording);
+    std::string out = scratchFolder("tallowmark-host-known");
+    std::string owner, statusText;
+    HostRun run = runHost("--window --out \"" + out + "\" \"" + recording + "\"", [&](const RunningHost& host) {
+        HWND window = waitForHostWindow(host, "Tallowmark demo host - signing");
+        ASSERT_NE(window, nullptr);
+        HWND status = GetDlgItem(window, SigningWindow::StatusId);
+        EXPECT_TRUE(waitUntil([&] { return windowText(status).find("Saved") != std::string::npos; }, 20000))
+            << windowText(status);
+        PostMessageA(window, WM_COMMAND, MAKEWPARAM(SigningWindow::SettingsId, BN_CLICKED),
+            reinterpret_cast<LPARAM>(GetDlgItem(window, SigningWindow::SettingsId)));
+        HWND sheet = waitForHostWindow(host, " Properties");
+        if (sheet) {
+            HWND ownerWindow = GetWindow(sheet, GW_OWNER);
+            owner = ownerWindow ? windowText(ownerWindow) : "";
+            HWND page = reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
+            SetDlgItemTextA(page, 802, "3.00");
+            PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
+            waitUntil([&] { return windowText(status).find("Settings applied") != std::string::npos; });
+        }
+        statusText = windowText(status);
+        PostMessageA(window, WM_CLOSE, 0, 0);
+    });
+    forgetControlSettings();
+    EXPECT_EQ(owner, "Tallowmark demo host - signing");
+    // The known recording's pad is 1000 by 500 units.
+    EXPECT_TRUE(contains(statusText, "Settings applied: ink 0x000000, weight 2, 3.00 x 1.50 inches.")) << statusText;
+    EXPECT_EQ(run.exitCode, static_cast<DWORD>(ExitSuccess)) << run.out << run.err;
 }

@@ -11,6 +11,8 @@ const char usageText[] =
     "pace (by default recordings\\signature.txt beside demohost.exe).\n"
     "\n"
     "Options:\n"
+    "  --window         sign in a window that shows the ink as it is written; OK saves\n"
+    "                   the images, closing the window ends the program\n"
     "  --out FOLDER     write the images into FOLDER (default: the current folder)\n"
     "  --settings       show the control's settings sheet before capturing\n"
     "  --no-register    do not register the control with regsvr32 first\n"
@@ -18,7 +20,8 @@ const char usageText[] =
     "  --help           show this text\n"
     "\n"
     "Exit codes: 0 captured, 1 bad command line, 2 bad recording, 3 control not registered\n"
-    "or not creatable, 4 Load failed, 5 no signature completed with \"ok\", 6 images not written.\n";
+    "or not creatable, 4 Load failed, 5 no signature completed with \"ok\" (with --window: none\n"
+    "saved before the window was closed), 6 images not written.\n";
 
 bool parseOptions(int argc, const char* const* argv, Options& options, std::string& error)
 {
@@ -28,6 +31,8 @@ bool parseOptions(int argc, const char* const* argv, Options& options, std::stri
         const char* argument = argv[i];
         if (!strcmp(argument, "--help") || !strcmp(argument, "-h") || !strcmp(argument, "/?")) {
             options.help = true;
+        } else if (!strcmp(argument, "--window")) {
+            options.window = true;
         } else if (!strcmp(argument, "--settings")) {
             options.showSettings = true;
         } else if (!strcmp(argument, "--no-register")) {

@@ -9,6 +9,7 @@ struct Options {
     bool showSettings = false;  // show the settings sheet before capturing
     bool registerComponents = true;
     bool plugInPad = true;      // false leaves the virtual pad unplugged
+    bool window = false;        // sign in a window that shows the ink live
     bool help = false;
 };
 

@@ -20,24 +20,10 @@ constexpr double largestInches = 50.0;
 constexpr double widestLine = 256.0;                    // pixels
 constexpr size_t drawingBudget = 64 * 1024 * 1024;      // bytes of the oversized drawing
 
-struct Geometry {
-    int width = 0;          // pixels
-    int height = 0;
-    double scaleX = 0.0;    // pixels per pad unit
-    double scaleY = 0.0;
-    double lineWidth = 0.0; // pixels
-};
-
-Geometry geometryOf(const ImageLayout& layout)
+InkGeometry geometryOf(const ImageLayout& layout)
 {
-    Geometry geometry;
-    geometry.width = std::max(1L, std::lround(layout.widthInches * imageDpi));
-    geometry.height = std::max(1L, std::lround(layout.heightInches * imageDpi));
-    geometry.scaleX = static_cast<double>(geometry.width) / layout.padWidth;
-    geometry.scaleY = static_cast<double>(geometry.height) / layout.padHeight;
-    // The weight counts screen pixels; a weight below one still draws.
-    geometry.lineWidth = std::min(widestLine, std::max(1.0, layout.inkWeight * imageDpi / 96.0));
-    return geometry;
+    return inkGeometry(layout, std::max(1L, std::lround(layout.widthInches * imageDpi)),
+        std::max(1L, std::lround(layout.heightInches * imageDpi)), imageDpi);
 }
 
 std::string colorText(COLORREF color)
@@ -61,7 +47,7 @@ std::string writeFile(const std::wstring& path, const std::string& content)
 
 // Lines drawn with GDI are not smoothed, so the PNG is drawn this many times
 // larger in each direction and every block of pixels averaged into one.
-int oversampling(const Geometry& geometry)
+int oversampling(const InkGeometry& geometry)
 {
     for (int factor = 4; factor > 1; --factor) {
         size_t bytes = static_cast<size_t>(geometry.width) * factor * geometry.height * factor * 4;
@@ -71,36 +57,20 @@ int oversampling(const Geometry& geometry)
     return 1;
 }
 
-void drawStrokes(HDC dc, const Signature& signature, const ImageLayout& layout, const Geometry& geometry, int factor)
+// The same picture, factor times larger in each direction.
+InkGeometry magnified(InkGeometry geometry, int factor)
 {
-    double lineWidth = geometry.lineWidth * factor;
-    LOGBRUSH ink = {BS_SOLID, layout.inkColor, 0};
-    UniqueGdiObject pen(ExtCreatePen(PS_GEOMETRIC | PS_SOLID | PS_ENDCAP_ROUND | PS_JOIN_ROUND,
-        static_cast<DWORD>(std::lround(lineWidth)), &ink, 0, nullptr));
-    UniqueGdiObject brush(CreateSolidBrush(layout.inkColor));
-    ScopedSelection penSelection(dc, pen.get());
-    ScopedSelection brushSelection(dc, brush.get());
-
-    std::vector<POINT> points;
-    for (const auto& stroke : signature.strokes) {
-        points.clear();
-        for (const POINT& point : stroke)
-            points.push_back(POINT{std::lround(point.x * geometry.scaleX * factor),
-                std::lround(point.y * geometry.scaleY * factor)});
-        if (points.size() > 1) {
-            Polyline(dc, points.data(), static_cast<int>(points.size()));
-            continue;
-        }
-        // A stroke of one point is a dot as wide as the line.
-        ScopedSelection noOutline(dc, GetStockObject(NULL_PEN));
-        LONG radius = std::max(1L, std::lround(lineWidth / 2));
-        Ellipse(dc, points[0].x - radius, points[0].y - radius, points[0].x + radius + 1, points[0].y + radius + 1);
-    }
+    geometry.width *= factor;
+    geometry.height *= factor;
+    geometry.scaleX *= factor;
+    geometry.scaleY *= factor;
+    geometry.lineWidth *= factor;
+    return geometry;
 }
 
 // Averages each factor-by-factor block of the 32-bit drawing into one pixel
 // of a top-down 24-bit BGR image with rows of stride bytes.
-std::vector<BYTE> reduce(const BYTE* drawing, const Geometry& geometry, int factor, UINT stride)
+std::vector<BYTE> reduce(const BYTE* drawing, const InkGeometry& geometry, int factor, UINT stride)
 {
     std::vector<BYTE> image(static_cast<size_t>(stride) * geometry.height);
     size_t drawingStride = static_cast<size_t>(geometry.width) * factor * 4;
@@ -126,7 +96,7 @@ std::vector<BYTE> reduce(const BYTE* drawing, const Geometry& geometry, int fact
 }
 
 // Encodes a 24-bit BGR image as PNG into the file. Returns what failed.
-std::string encodePng(const std::wstring& path, const Geometry& geometry, UINT stride, std::vector<BYTE>& pixels)
+std::string encodePng(const std::wstring& path, const InkGeometry& geometry, UINT stride, std::vector<BYTE>& pixels)
 {
     auto failed = [&](const char* step, HRESULT result) {
         return "cannot write " + narrow(path) + ": " + step + " failed with " + describeResult(result);
@@ -165,6 +135,45 @@ std::string encodePng(const std::wstring& path, const Geometry& geometry, UINT s
 
 } // namespace
 
+InkGeometry inkGeometry(const ImageLayout& layout, int width, int height, double pixelsPerInch)
+{
+    InkGeometry geometry;
+    geometry.width = width;
+    geometry.height = height;
+    geometry.scaleX = static_cast<double>(width) / layout.padWidth;
+    geometry.scaleY = static_cast<double>(height) / layout.padHeight;
+    // A weight below one still draws.
+    geometry.lineWidth = std::min(widestLine, std::max(1.0, layout.inkWeight * pixelsPerInch / 96.0));
+    return geometry;
+}
+
+void drawInk(HDC dc, const std::vector<POINT>& stroke, size_t first, COLORREF inkColor, const InkGeometry& geometry)
+{
+    if (first >= stroke.size())
+        return;
+    LOGBRUSH ink = {BS_SOLID, inkColor, 0};
+    UniqueGdiObject pen(ExtCreatePen(PS_GEOMETRIC | PS_SOLID | PS_ENDCAP_ROUND | PS_JOIN_ROUND,
+        static_cast<DWORD>(std::lround(geometry.lineWidth)), &ink, 0, nullptr));
+    UniqueGdiObject brush(CreateSolidBrush(inkColor));
+    ScopedSelection penSelection(dc, pen.get());
+    ScopedSelection brushSelection(dc, brush.get());
+
+    auto pixel = [&](const POINT& point) {
+        return POINT{std::lround(point.x * geometry.scaleX), std::lround(point.y * geometry.scaleY)};
+    };
+    if (stroke.size() == 1) {
+        ScopedSelection noOutline(dc, GetStockObject(NULL_PEN));
+        POINT dot = pixel(stroke[0]);
+        LONG radius = std::max(1L, std::lround(geometry.lineWidth / 2));
+        Ellipse(dc, dot.x - radius, dot.y - radius, dot.x + radius + 1, dot.y + radius + 1);
+        return;
+    }
+    std::vector<POINT> points;
+    for (size_t i = first ? first - 1 : 0; i < stroke.size(); ++i)
+        points.push_back(pixel(stroke[i]));
+    Polyline(dc, points.data(), static_cast<int>(points.size()));
+}
+
 std::string checkImageLayout(const ImageLayout& layout)
 {
     if (layout.padWidth <= 0 || layout.padHeight <= 0)
@@ -188,7 +197,7 @@ std::string writeSignatureSvg(const std::wstring& path, const Signature& signatu
     std::string problem = checkImageLayout(layout);
     if (!problem.empty())
         return problem;
-    Geometry geometry = geometryOf(layout);
+    InkGeometry geometry = geometryOf(layout);
     std::string color = colorText(layout.inkColor);
     char text[512];
     snprintf(text, sizeof text,
@@ -223,8 +232,9 @@ std::string writeSignaturePng(const std::wstring& path, const Signature& signatu
     std::string problem = checkImageLayout(layout);
     if (!problem.empty())
         return problem;
-    Geometry geometry = geometryOf(layout);
+    InkGeometry geometry = geometryOf(layout);
     int factor = oversampling(geometry);
+    InkGeometry drawn = magnified(geometry, factor);
 
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
@@ -241,7 +251,8 @@ std::string writeSignaturePng(const std::wstring& path, const Signature& signatu
     {
         ScopedSelection selection(dc.get(), drawing.get());
         PatBlt(dc.get(), 0, 0, geometry.width * factor, geometry.height * factor, WHITENESS);
-        drawStrokes(dc.get(), signature, layout, geometry, factor);
+        for (const auto& stroke : signature.strokes)
+            drawInk(dc.get(), stroke, 0, layout.inkColor, drawn);
         GdiFlush();
     }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "signature.h"
 
@@ -19,6 +20,22 @@ struct ImageLayout {
     COLORREF inkColor = 0;      // InkColor
     LONG inkWeight = 0;         // InkWeight: the line width in pixels at 96 dpi
 };
+
+// Where the signature lies on a picture of the signature area.
+struct InkGeometry {
+    int width = 0;          // pixels
+    int height = 0;
+    double scaleX = 0.0;    // pixels per pad unit
+    double scaleY = 0.0;
+    double lineWidth = 0.0; // pixels
+};
+
+// The signature area drawn width by height pixels, at pixelsPerInch on the
+// document: the ink's weight counts pixels at 96 per inch.
+InkGeometry inkGeometry(const ImageLayout& layout, int width, int height, double pixelsPerInch);
+// Draws one stroke in the ink's colour from its point `first` on, joined to
+// the point before it; the whole stroke from 0. A stroke of one point is a dot.
+void drawInk(HDC dc, const std::vector<POINT>& stroke, size_t first, COLORREF inkColor, const InkGeometry& geometry);
 
 // Empty when images can be drawn with this layout, otherwise why not.
 std::string checkImageLayout(const ImageLayout& layout);

@@ -3,6 +3,8 @@
 
 #include <new>
 
+#include "ink_latency.h"
+
 ComPtr<SignatureSink> SignatureSink::create()
 {
     ComPtr<SignatureSink> sink;
@@ -72,13 +74,18 @@ STDMETHODIMP SignatureSink::PenUp()
 
 STDMETHODIMP SignatureSink::PenPoint(LONG x, LONG y, float)
 {
-    ExclusiveGuard guard(lock);
-    if (skipNextPoint) {
-        skipNextPoint = false;
-        return S_OK;
-    }
-    if (strokeOpen)
+    {
+        ExclusiveGuard guard(lock);
+        if (skipNextPoint) {
+            skipNextPoint = false;
+            return S_OK;
+        }
+        if (!strokeOpen)
+            return S_OK;
         captured.strokes.back().push_back(POINT{x, y});
+        arrivals.push_back(inkClock());
+    }
+    post();
     return S_OK;
 }
 
@@ -86,14 +93,12 @@ STDMETHODIMP SignatureSink::OptionSelected(LONG optionNumber)
 {
     if (optionNumber == 1) {
         SetEvent(okEvent.get());
-        return S_OK;
+    } else {
+        // Any other button cleared the pad's display: the signer starts again.
+        ExclusiveGuard guard(lock);
+        forget();
     }
-    // Any other button cleared the pad's display: the signer starts again.
-    ExclusiveGuard guard(lock);
-    captured = Signature();
-    strokeOpen = false;
-    skipNextPoint = false;
-    firstPenDown.reset();
+    post();
     return S_OK;
 }
 
@@ -106,4 +111,78 @@ Signature SignatureSink::signature() const
 {
     SharedGuard guard(lock);
     return captured;
+}
+
+void SignatureSink::forget()
+{
+    captured = Signature();
+    arrivals.clear();
+    strokeOpen = false;
+    skipNextPoint = false;
+    firstPenDown.reset();
+    ++generation;
+}
+
+void SignatureSink::restart()
+{
+    {
+        ExclusiveGuard guard(lock);
+        forget();
+        ResetEvent(okEvent.get());
+    }
+    post();
+}
+
+void SignatureSink::notify(HWND target, UINT targetMessage)
+{
+    message = targetMessage;
+    window = target;
+}
+
+// Called without the lock: the window's thread may be waiting for it.
+void SignatureSink::post() const
+{
+    HWND target = window;
+    if (target && !messageWaiting.exchange(true))
+        PostMessageW(target, message, 0, 0);
+}
+
+SignatureSink::InkChange SignatureSink::catchUp(Signature& copy, uint64_t& copyGeneration,
+    std::vector<LONGLONG>* newArrivals) const
+{
+    // Cleared first: ink arriving from now on posts again.
+    messageWaiting = false;
+    SharedGuard guard(lock);
+    if (copyGeneration != generation) {
+        copy = captured;
+        copyGeneration = generation;
+        return InkChange::Restarted;
+    }
+    // Only the last stroke grows, and only a stroke without points is ever
+    // taken back, so the copy lacks at most the tail from its last stroke on.
+    InkChange change = InkChange::None;
+    size_t pointsBefore = copy.pointCount();
+    size_t from = copy.strokes.empty() ? 0 : copy.strokes.size() - 1;
+    copy.strokes.resize(captured.strokes.size());
+    for (size_t i = from; i < captured.strokes.size(); ++i) {
+        const auto& source = captured.strokes[i];
+        auto& target = copy.strokes[i];
+        if (target.size() < source.size()) {
+            target.insert(target.end(), source.begin() + static_cast<ptrdiff_t>(target.size()), source.end());
+            change = InkChange::Added;
+        }
+    }
+    copy.durationMs = captured.durationMs;
+    if (newArrivals && change == InkChange::Added)
+        newArrivals->assign(arrivals.begin() + static_cast<ptrdiff_t>(pointsBefore), arrivals.end());
+    return change;
+}
+
+uint64_t SignatureSink::msSinceFirstStroke() const
+{
+    SharedGuard guard(lock);
+    if (!firstPenDown)
+        return 0;
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - *firstPenDown).count());
 }
