@@ -17,6 +17,16 @@ struct TypeAttr {
     }
 };
 
+struct FuncDesc {
+    ComPtr<ITypeInfo> info;
+    FUNCDESC* desc = nullptr;
+    ~FuncDesc()
+    {
+        if (desc)
+            info->ReleaseFuncDesc(desc);
+    }
+};
+
 std::wstring widen(const char* text)
 {
     return std::wstring(text, text + strlen(text));
@@ -40,6 +50,35 @@ protected:
     {
         ASSERT_EQ(library->GetTypeInfoOfGuid(guid, type.info.put()), S_OK);
         ASSERT_EQ(type.info->GetTypeAttr(&type.attr), S_OK);
+    }
+
+    void method(const wchar_t* name, FuncDesc& func)
+    {
+        ASSERT_EQ(library->GetTypeInfoOfGuid(IID_ISignaturePad, func.info.put()), S_OK);
+        MEMBERID id;
+        LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+        ASSERT_EQ(func.info->GetIDsOfNames(names, 1, &id), S_OK);
+        ASSERT_EQ(func.info->GetFuncDesc(id - 0x60010000, &func.desc), S_OK);
+    }
+
+    // The alias a parameter's type refers to, with its name and the library
+    // that declares it.
+    void expectAlias(ITypeInfo* from, const TYPEDESC& desc, const wchar_t* name, REFGUID libraryId, TypeAttr& alias)
+    {
+        ASSERT_EQ(desc.vt, VT_USERDEFINED);
+        ASSERT_EQ(from->GetRefTypeInfo(desc.hreftype, alias.info.put()), S_OK);
+        ASSERT_EQ(alias.info->GetTypeAttr(&alias.attr), S_OK);
+        EXPECT_EQ(alias.attr->typekind, TKIND_ALIAS);
+        UniqueBstr aliasName;
+        ASSERT_EQ(alias.info->GetDocumentation(MEMBERID_NIL, aliasName.put(), nullptr, nullptr, nullptr), S_OK);
+        EXPECT_EQ(std::wstring(aliasName.get()), name);
+        ComPtr<ITypeLib> container;
+        UINT index;
+        ASSERT_EQ(alias.info->GetContainingTypeLib(container.put(), &index), S_OK);
+        TLIBATTR* attr = nullptr;
+        ASSERT_EQ(container->GetLibAttr(&attr), S_OK);
+        EXPECT_TRUE(IsEqualGUID(attr->guid, libraryId)) << std::string(name, name + wcslen(name));
+        container->ReleaseTLibAttr(attr);
     }
 
     // Names, member IDs and virtual-table offsets, in order, against the binding.
@@ -223,4 +262,74 @@ TEST_F(TypeLibrary, OffsetsReachTheNamedMethodsOfALiveObject)
     EXPECT_STREQ(reinterpret_cast<const char*>(V_I8(&result)), "Scriptel");
     call(L"DeviceModel", VT_I8, result);
     EXPECT_STREQ(reinterpret_cast<const char*>(V_I8(&result)), "(ST-15000)");
+}
+
+TEST_F(TypeLibrary, BitmapHandlesAreTheLibrarysUintPtr)
+{
+    for (const wchar_t* name : {L"DisplaySignatureBitmapHandle", L"OverlaySignatureBitmapHandle",
+                                L"DisplayHotSpotHandle"}) {
+        FuncDesc func;
+        ASSERT_NO_FATAL_FAILURE(method(name, func));
+        BSTR names[2] = {};
+        UINT count = 0;
+        ASSERT_EQ(func.info->GetNames(func.desc->memid, names, 2, &count), S_OK);
+        UniqueBstr methodName(names[0]), parameterName(names[1]);
+        ASSERT_EQ(count, 2u);
+        EXPECT_EQ(std::wstring(parameterName.get()), L"hBitmap");
+        TypeAttr alias;
+        ASSERT_NO_FATAL_FAILURE(expectAlias(func.info.get(), func.desc->lprgelemdescParam[0].tdesc, L"UINT_PTR",
+                                            LIBID_TallowmarkSignaturePad, alias));
+        EXPECT_EQ(alias.attr->tdescAlias.vt, VT_UI8);
+    }
+}
+
+TEST_F(TypeLibrary, BackgroundHandleIsStdoleOleHandle)
+{
+    FuncDesc func;
+    ASSERT_NO_FATAL_FAILURE(method(L"SetBackgroundHandle", func));
+    ASSERT_EQ(func.desc->cParams, 1);
+    TypeAttr alias;
+    ASSERT_NO_FATAL_FAILURE(
+        expectAlias(func.info.get(), func.desc->lprgelemdescParam[0].tdesc, L"OLE_HANDLE", IID_StdOle, alias));
+    // A 32-bit handle, as stdole2 itself declares it.
+    EXPECT_EQ(alias.attr->cbSizeInstance, 4u);
+    // The library keeps no OLE_HANDLE of its own.
+    for (UINT i = 0; i < library->GetTypeInfoCount(); i++) {
+        UniqueBstr name;
+        ASSERT_EQ(library->GetDocumentation(i, name.put(), nullptr, nullptr, nullptr), S_OK);
+        EXPECT_NE(std::wstring(name.get()), L"OLE_HANDLE");
+    }
+}
+
+TEST_F(TypeLibrary, RectParametersReachTheRecordAsRect)
+{
+    const std::pair<const wchar_t*, int> parameters[] = {{L"PrepareForPage", 0}, {L"GetRect", 0}, {L"GetHotSpot", 1}};
+    for (const auto& [name, index] : parameters) {
+        FuncDesc func;
+        ASSERT_NO_FATAL_FAILURE(method(name, func));
+        ASSERT_GT(func.desc->cParams, index);
+        const TYPEDESC& pointer = func.desc->lprgelemdescParam[index].tdesc;
+        ASSERT_EQ(pointer.vt, VT_PTR);
+        TypeAttr alias;
+        ASSERT_NO_FATAL_FAILURE(
+            expectAlias(func.info.get(), *pointer.lptdesc, L"RECT", LIBID_TallowmarkSignaturePad, alias));
+        ASSERT_EQ(alias.attr->tdescAlias.vt, VT_USERDEFINED);
+        TypeAttr record;
+        ASSERT_EQ(alias.info->GetRefTypeInfo(alias.attr->tdescAlias.hreftype, record.info.put()), S_OK);
+        ASSERT_EQ(record.info->GetTypeAttr(&record.attr), S_OK);
+        EXPECT_EQ(record.attr->typekind, TKIND_RECORD);
+        EXPECT_EQ(record.attr->cbSizeInstance, sizeof(RECT));
+        ASSERT_EQ(record.attr->cVars, 4);
+        const wchar_t* fields[] = {L"left", L"top", L"right", L"bottom"};
+        for (UINT i = 0; i < 4; i++) {
+            VARDESC* var = nullptr;
+            ASSERT_EQ(record.info->GetVarDesc(i, &var), S_OK);
+            EXPECT_EQ(var->elemdescVar.tdesc.vt, VT_I4);
+            EXPECT_EQ(var->oInst, i * sizeof(LONG));
+            UniqueBstr field;
+            EXPECT_EQ(record.info->GetDocumentation(var->memid, field.put(), nullptr, nullptr, nullptr), S_OK);
+            record.info->ReleaseVarDesc(var);
+            EXPECT_EQ(std::wstring(field.get()), fields[i]);
+        }
+    }
 }
