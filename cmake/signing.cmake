@@ -6,19 +6,24 @@ set(SIGNATUREPAD_SIGNING_KEY "" CACHE FILEPATH "Private key (PEM) of the code-si
 
 if(SIGNATUREPAD_SIGNING_CERTIFICATE AND SIGNATUREPAD_SIGNING_KEY)
     find_program(OSSLSIGNCODE osslsigncode REQUIRED)
-    # The command that signs one file in place, through a signed copy.
-    set(SIGNATUREPAD_SIGN_COMMAND
-        ${CMAKE_COMMAND} -DOSSLSIGNCODE=${OSSLSIGNCODE}
-        -DCERTIFICATE=${SIGNATUREPAD_SIGNING_CERTIFICATE} -DKEY=${SIGNATUREPAD_SIGNING_KEY}
-        -P ${CMAKE_CURRENT_LIST_DIR}/sign_file.cmake)
-else()
-    set(SIGNATUREPAD_SIGN_COMMAND "")
 endif()
+
+# Sets 'variable' to the command that signs 'file' in place, or to nothing
+# when signing is not configured.
+function(signing_command variable file)
+    set(command)
+    if(OSSLSIGNCODE)
+        set(command ${CMAKE_COMMAND} -DOSSLSIGNCODE=${OSSLSIGNCODE}
+            -DCERTIFICATE=${SIGNATUREPAD_SIGNING_CERTIFICATE} -DKEY=${SIGNATUREPAD_SIGNING_KEY}
+            -DFILE=${file} -P ${PROJECT_SOURCE_DIR}/cmake/sign_file.cmake)
+    endif()
+    set(${variable} ${command} PARENT_SCOPE)
+endfunction()
 
 # Signs the target's file after every link, when signing is configured.
 function(sign_binary target)
-    if(SIGNATUREPAD_SIGN_COMMAND)
-        add_custom_command(TARGET ${target} POST_BUILD
-            COMMAND ${SIGNATUREPAD_SIGN_COMMAND} -DFILE=$<TARGET_FILE:${target}> VERBATIM)
+    signing_command(command $<TARGET_FILE:${target}>)
+    if(command)
+        add_custom_command(TARGET ${target} POST_BUILD COMMAND ${command} VERBATIM)
     endif()
 endfunction()

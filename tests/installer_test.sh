@@ -109,7 +109,8 @@ signing_step() {
     run cmake --build "$scratch/build" --target SignaturePad Prelvane msi
     local file
     for file in bin/SignaturePad.dll bin/Prelvane.dll "installer/SignaturePad-$version-x64.msi"; do
-        run osslsigncode verify -CAfile "$scratch/certificate.pem" -in "$scratch/build/$file" | tail -2
+        echo "+ osslsigncode verify $file"
+        osslsigncode verify -CAfile "$scratch/certificate.pem" -in "$scratch/build/$file" | tail -2
     done
 }
 
