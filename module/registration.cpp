@@ -139,14 +139,11 @@ bool unregisterTypeLibraryForUser(HKEY classes)
     TLIBATTR* attributes = nullptr;
     if (!library || FAILED(library->GetLibAttr(&attributes)))
         return false;
-    HRESULT result;
-    {
-        ClassesRootOverride override(classes);
-        result = UnRegisterTypeLibForUser(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
-                                          attributes->lcid, attributes->syskind);
-    }
+    TLIBATTR registered = *attributes;
     library->ReleaseTLibAttr(attributes);
-    return SUCCEEDED(result);
+    ClassesRootOverride override(classes);
+    return SUCCEEDED(UnRegisterTypeLibForUser(registered.guid, registered.wMajorVerNum, registered.wMinorVerNum,
+                                              registered.lcid, registered.syskind));
 }
 
 // Writes the class key and the two ProgID keys under 'root' (the machine's
