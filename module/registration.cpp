@@ -1,5 +1,7 @@
 // DllRegisterServer and DllUnregisterServer: the class's keys under
 // HKEY_CLASSES_ROOT and the registration of the type library it carries.
+// DllInstall with "user" writes and removes the same keys under the user's
+// own classes, for a user who may not write the machine's.
 #include <windows.h>
 #include <olectl.h>
 #include <shlwapi.h>
@@ -8,6 +10,12 @@
 #include "module.h"
 #include "handles.h"
 #include "SignaturePad_h.h"
+
+// Declared by the Windows SDK's oleauto.h, not by MinGW-w64's; oleaut32
+// exports both.
+WINOLEAUTAPI RegisterTypeLibForUser(ITypeLib* library, OLECHAR* path, OLECHAR* helpDirectory);
+WINOLEAUTAPI UnRegisterTypeLibForUser(REFGUID libraryId, WORD majorVersion, WORD minorVersion, LCID lcid,
+                                      SYSKIND syskind);
 
 namespace {
 
@@ -75,25 +83,76 @@ private:
     bool failed = false;
 };
 
-// Loads the type library from the module file and registers it. A module
-// path too long for modulePathWide was left empty, never cut, so there is
-// then no library to load.
-bool registerTypeLibrary()
+// Whether root\path is still there; a key that cannot even be opened for
+// reading counts as there.
+bool keyExists(HKEY root, const char* path)
 {
-    if (!modulePathWide[0])
-        return false;
-    ComPtr<ITypeLib> library;
-    if (FAILED(LoadTypeLib(modulePathWide, library.put())))
-        return false;
-    return SUCCEEDED(RegisterTypeLib(library.get(), modulePathWide, nullptr));
+    UniqueRegKey key;
+    return RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE, key.put()) != ERROR_FILE_NOT_FOUND;
 }
 
-// Writes the class key and the two ProgID keys, each value right after its
-// key. Every step is attempted whatever failed before it.
-bool registerClass(const char* clsid)
+enum class Scope { Machine, User };
+
+// For one user, HKEY_CLASSES_ROOT stands for the user's own classes while
+// the type library is registered: RegisterTypeLibForUser writes there by
+// itself, but Wine's forwards to RegisterTypeLib, which writes under
+// HKEY_CLASSES_ROOT. The override holds for the whole process, which is
+// regsvr32 or an installer doing nothing else meanwhile.
+class ClassesRootOverride {
+public:
+    explicit ClassesRootOverride(HKEY classes) { RegOverridePredefKey(HKEY_CLASSES_ROOT, classes); }
+    ~ClassesRootOverride() { RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr); }
+    ClassesRootOverride(const ClassesRootOverride&) = delete;
+    ClassesRootOverride& operator=(const ClassesRootOverride&) = delete;
+};
+
+// The type library carried in the module file. A module path too long for
+// modulePathWide was left empty, never cut, so there is then no library.
+ComPtr<ITypeLib> loadTypeLibrary()
+{
+    ComPtr<ITypeLib> library;
+    if (modulePathWide[0])
+        LoadTypeLib(modulePathWide, library.put());
+    return library;
+}
+
+bool registerTypeLibrary(Scope scope, HKEY classes)
+{
+    ComPtr<ITypeLib> library = loadTypeLibrary();
+    if (!library)
+        return false;
+    if (scope == Scope::Machine)
+        return SUCCEEDED(RegisterTypeLib(library.get(), modulePathWide, nullptr));
+    ClassesRootOverride override(classes);
+    return SUCCEEDED(RegisterTypeLibForUser(library.get(), modulePathWide, nullptr));
+}
+
+// Only one user's registration of the library is removed: the machine's
+// stays, as unregistering the machine's class leaves it.
+bool unregisterTypeLibraryForUser(HKEY classes)
+{
+    char libraryKeyPath[300];
+    snprintf(libraryKeyPath, sizeof libraryKeyPath, "TypeLib\\%s", GuidText(LIBID_TallowmarkSignaturePad).c_str());
+    if (!keyExists(classes, libraryKeyPath))
+        return true;
+    ComPtr<ITypeLib> library = loadTypeLibrary();
+    TLIBATTR* attributes = nullptr;
+    if (!library || FAILED(library->GetLibAttr(&attributes)))
+        return false;
+    TLIBATTR registered = *attributes;
+    library->ReleaseTLibAttr(attributes);
+    ClassesRootOverride override(classes);
+    return SUCCEEDED(UnRegisterTypeLibForUser(registered.guid, registered.wMajorVerNum, registered.wMinorVerNum,
+                                              registered.lcid, registered.syskind));
+}
+
+// Writes the class key and the two ProgID keys under 'root' (the machine's
+// or the user's classes), each value right after its key. Every step is
+// attempted whatever failed before it.
+bool registerClass(HKEY root, const char* clsid)
 {
     RegistryWriter writer;
-    UniqueRegKey classes = writer.openKey(HKEY_CLASSES_ROOT, "CLSID", KEY_CREATE_SUB_KEY);
+    UniqueRegKey classes = writer.openKey(root, "CLSID", KEY_CREATE_SUB_KEY);
     UniqueRegKey classKey = writer.createKey(classes.get(), clsid);
     writer.setString(classKey.get(), nullptr, className);
     writer.setString(writer.createKey(classKey.get(), "Control").get(), nullptr, "");
@@ -122,52 +181,98 @@ bool registerClass(const char* clsid)
     writer.setString(writer.createKey(miscStatus.get(), "1").get(), nullptr, contentStatus);
 
     // The version-independent ProgID leads to the class only through CurVer.
-    UniqueRegKey independent = writer.createKey(HKEY_CLASSES_ROOT, versionIndependentProgId);
+    UniqueRegKey independent = writer.createKey(root, versionIndependentProgId);
     writer.setString(writer.createKey(independent.get(), "CurVer").get(), nullptr, progId);
-    UniqueRegKey versioned = writer.createKey(HKEY_CLASSES_ROOT, progId);
+    UniqueRegKey versioned = writer.createKey(root, progId);
     writer.setString(writer.createKey(versioned.get(), "CLSID").get(), nullptr, clsid);
     return writer.succeeded();
 }
 
-// Whether HKEY_CLASSES_ROOT\path is still there; a key that cannot even be
-// opened for reading counts as there.
-bool keyExists(const char* path)
-{
-    UniqueRegKey key;
-    return RegOpenKeyExA(HKEY_CLASSES_ROOT, path, 0, KEY_QUERY_VALUE, key.put()) != ERROR_FILE_NOT_FOUND;
-}
-
-} // namespace
-
 // A class tree that could not be written wins over a type library that
 // could not be registered: without the class nothing can be created.
-STDAPI DllRegisterServer()
+HRESULT registerServer(Scope scope, HKEY root)
 {
-    completeModuleStartup();
     GuidText clsid(CLSID_TallowmarkSignaturePad);
-    bool typeLibraryRegistered = registerTypeLibrary();
-    if (!registerClass(clsid.c_str()))
+    bool typeLibraryRegistered = registerTypeLibrary(scope, root);
+    if (!registerClass(root, clsid.c_str()))
         return SELFREG_E_CLASS;
     return typeLibraryRegistered ? S_OK : SELFREG_E_TYPELIB;
 }
 
-// Removes the class key and both ProgID keys with everything below them;
-// the type library stays registered. Success means the keys are gone,
-// whether deleted now or never there.
-STDAPI DllUnregisterServer()
+// Removes the class key and both ProgID keys under 'root' with everything
+// below them. Success means the keys are gone, whether deleted now or never
+// there.
+HRESULT unregisterClass(HKEY root)
 {
-    completeModuleStartup();
     GuidText clsid(CLSID_TallowmarkSignaturePad);
     {
         UniqueRegKey classes;
-        if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_CREATE_SUB_KEY, classes.put()) == ERROR_SUCCESS)
+        if (RegOpenKeyExA(root, "CLSID", 0, KEY_CREATE_SUB_KEY, classes.put()) == ERROR_SUCCESS)
             SHDeleteKeyA(classes.get(), clsid.c_str());
     }
-    SHDeleteKeyA(HKEY_CLASSES_ROOT, versionIndependentProgId);
-    SHDeleteKeyA(HKEY_CLASSES_ROOT, progId);
+    SHDeleteKeyA(root, versionIndependentProgId);
+    SHDeleteKeyA(root, progId);
 
     char classKeyPath[300];
     snprintf(classKeyPath, sizeof classKeyPath, "CLSID\\%s", clsid.c_str());
-    bool gone = !keyExists(classKeyPath) && !keyExists(versionIndependentProgId) && !keyExists(progId);
+    bool gone = !keyExists(root, classKeyPath) && !keyExists(root, versionIndependentProgId) &&
+                !keyExists(root, progId);
     return gone ? S_OK : SELFREG_E_CLASS;
+}
+
+const char userClassesPath[] = "Software\\Classes";
+
+// The user's classes, which COM reads before the machine's, with the CLSID
+// key that a new profile may still lack.
+HRESULT registerForUser()
+{
+    UniqueRegKey classes, classIds;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, userClassesPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, classes.put(),
+                        nullptr) != ERROR_SUCCESS ||
+        RegCreateKeyExA(classes.get(), "CLSID", 0, nullptr, 0, KEY_CREATE_SUB_KEY, nullptr, classIds.put(),
+                        nullptr) != ERROR_SUCCESS)
+        return SELFREG_E_CLASS;
+    return registerServer(Scope::User, classes.get());
+}
+
+// Unlike the machine's, the user's type library registration goes too:
+// nothing of the user's registration is left.
+HRESULT unregisterForUser()
+{
+    UniqueRegKey classes;
+    LSTATUS status = RegOpenKeyExA(HKEY_CURRENT_USER, userClassesPath, 0, KEY_ALL_ACCESS, classes.put());
+    if (status == ERROR_FILE_NOT_FOUND)
+        return S_OK;
+    if (status != ERROR_SUCCESS)
+        return SELFREG_E_CLASS;
+    bool typeLibraryGone = unregisterTypeLibraryForUser(classes.get());
+    HRESULT result = unregisterClass(classes.get());
+    if (FAILED(result))
+        return result;
+    return typeLibraryGone ? S_OK : SELFREG_E_TYPELIB;
+}
+
+} // namespace
+
+STDAPI DllRegisterServer()
+{
+    completeModuleStartup();
+    return registerServer(Scope::Machine, HKEY_CLASSES_ROOT);
+}
+
+// The type library stays registered.
+STDAPI DllUnregisterServer()
+{
+    completeModuleStartup();
+    return unregisterClass(HKEY_CLASSES_ROOT);
+}
+
+// "regsvr32 /n /i:user" and "regsvr32 /u /n /i:user": the registration of
+// one user, who needs no administrator's rights for it.
+STDAPI DllInstall(BOOL install, LPCWSTR commandLine)
+{
+    completeModuleStartup();
+    if (!commandLine || lstrcmpiW(commandLine, L"user") != 0)
+        return E_INVALIDARG;
+    return install ? registerForUser() : unregisterForUser();
 }

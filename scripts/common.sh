@@ -5,7 +5,8 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${BUILD_DIR:-$ROOT/build}
 PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev
-          wine64 xvfb xauth x11-apps imagemagick googletest clang lld e2fsprogs)
+          wine64 xvfb xauth x11-apps imagemagick googletest clang lld e2fsprogs
+          wixl osslsigncode openssl)
 
 install_packages() {
     local missing=() pkg

@@ -1,6 +1,7 @@
 // The module's entry points and class factory, the object's identity and
 // defaults, and the data folders, through the built DLL.
 #include "testing.h"
+#include "version.h"
 
 #include <cmath>
 #include <cstring>
@@ -152,4 +153,34 @@ TEST(Module, NotificationsOtherThanProcessAttachChangeNothing)
     ComApartment com;
     ComPtr<ISignaturePad> pad = control().create();
     EXPECT_TRUE(pad);
+}
+
+// Both DLLs carry the build's version and name themselves, as Explorer's
+// Details tab and Windows Installer read them.
+TEST(Module, VersionResourcesCarryTheBuildsVersionAndNames)
+{
+    struct Expected {
+        const char* file;
+        const char* product;
+    };
+    for (const Expected& expected : {Expected{"SignaturePad.dll", "Tallowmark Signature Pad"},
+                                     Expected{"Prelvane.dll", "Prelvane properties component"}}) {
+        std::string path = testExecutableFolder() + "\\" + expected.file;
+        EXPECT_EQ(versionString(path, "FileVersion"), SIGNATUREPAD_VERSION_TEXT) << expected.file;
+        EXPECT_EQ(versionString(path, "ProductVersion"), SIGNATUREPAD_VERSION_TEXT) << expected.file;
+        EXPECT_EQ(versionString(path, "CompanyName"), "Tallowmark") << expected.file;
+        EXPECT_EQ(versionString(path, "ProductName"), expected.product) << expected.file;
+        EXPECT_EQ(versionString(path, "OriginalFilename"), expected.file) << expected.file;
+        EXPECT_NE(versionString(path, "FileDescription"), "") << expected.file;
+
+        DWORD size = GetFileVersionInfoSizeA(path.c_str(), nullptr);
+        std::vector<char> info(size);
+        ASSERT_TRUE(size && GetFileVersionInfoA(path.c_str(), 0, size, info.data())) << expected.file;
+        VS_FIXEDFILEINFO* fixed = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+        EXPECT_EQ(fixed->dwFileVersionMS, DWORD(MAKELONG(SIGNATUREPAD_VERSION_MINOR, SIGNATUREPAD_VERSION_MAJOR)));
+        EXPECT_EQ(fixed->dwFileVersionLS, DWORD(MAKELONG(0, SIGNATUREPAD_VERSION_PATCH)));
+        EXPECT_EQ(fixed->dwFileType, DWORD(VFT_DLL));
+    }
 }

@@ -2,102 +2,13 @@
 // real registry: the tree they write and remove, regsvr32, creation through
 // the ProgIDs, and failures reported as failures.
 #include "testing.h"
+#include "registry_tree.h"
 
 #include <olectl.h>
 #include <sddl.h>
 #include <shlwapi.h>
 
-#include <map>
-
 namespace {
-
-const char clsidText[] = "{6D2B47A1-3C58-4E0F-9A71-B4C2E8D5F023}";
-const char libidText[] = "{6D2B47A1-3C58-4E0F-9A71-B4C2E8D5F020}";
-const char progId[] = "Orlendale.OrlendaleSignaturePad.1";
-const char independentProgId[] = "Orlendale.OrlendaleSignaturePad";
-const std::string classKey = std::string("CLSID\\") + clsidText;
-
-struct RegValue {
-    DWORD type;
-    std::string data;   // the stored bytes, a string's terminating zero included
-    bool operator==(const RegValue& other) const { return type == other.type && data == other.data; }
-};
-
-void PrintTo(const RegValue& value, std::ostream* os)
-{
-    *os << "type " << value.type << " \"" << value.data << "\" (" << value.data.size() << " bytes)";
-}
-
-// A REG_SZ value as written with its terminating zero counted.
-RegValue text(const std::string& data)
-{
-    return {REG_SZ, std::string(data.c_str(), data.size() + 1)};
-}
-
-using KeyValues = std::map<std::string, RegValue>;   // "" names the default value
-using RegTree = std::map<std::string, KeyValues>;    // key path -> its values
-
-// Adds root\path and every key below it, with their values, to the tree.
-void readTree(HKEY root, const std::string& path, RegTree& tree)
-{
-    UniqueRegKey key;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
-        return;
-    KeyValues& values = tree[path];
-    for (DWORD i = 0;; i++) {
-        char name[256];
-        BYTE data[4096];
-        DWORD nameSize = sizeof name, dataSize = sizeof data, type = 0;
-        if (RegEnumValueA(key.get(), i, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS)
-            break;
-        values[name] = {type, std::string(reinterpret_cast<char*>(data), dataSize)};
-    }
-    for (DWORD i = 0;; i++) {
-        char name[256];
-        DWORD nameSize = sizeof name;
-        if (RegEnumKeyExA(key.get(), i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        readTree(root, path + "\\" + name, tree);
-    }
-}
-
-// The class key and both ProgID keys as they stand under root.
-RegTree classTree(HKEY root = HKEY_CLASSES_ROOT)
-{
-    RegTree tree;
-    readTree(root, classKey, tree);
-    readTree(root, independentProgId, tree);
-    readTree(root, progId, tree);
-    return tree;
-}
-
-// The tree registration writes, the server keys naming serverPath.
-RegTree expectedTree(const std::string& serverPath)
-{
-    return {
-        {classKey, {{"", text("Halverin Signature Pad Object")}}},
-        {classKey + "\\Control", {{"", text("")}}},
-        {classKey + "\\ProgID", {{"", text(progId)}}},
-        {classKey + "\\InprocServer", {{"", text(serverPath)}}},
-        {classKey + "\\InprocServer32", {{"", text(serverPath)}, {"ThreadingModel", text("Apartment")}}},
-        {classKey + "\\LocalServer", {{"", text(serverPath)}}},
-        {classKey + "\\TypeLib", {{"", text(libidText)}}},
-        {classKey + "\\ToolboxBitmap32", {}},
-        {classKey + "\\Version", {{"", text("1.0")}}},
-        {classKey + "\\MiscStatus", {{"", text("0")}}},
-        {classKey + "\\MiscStatus\\1", {{"", text("133521")}}},
-        {independentProgId, {}},
-        {std::string(independentProgId) + "\\CurVer", {{"", text(progId)}}},
-        {progId, {}},
-        {std::string(progId) + "\\CLSID", {{"", text(clsidText)}}},
-    };
-}
-
-bool keyExists(HKEY root, const std::string& path)
-{
-    UniqueRegKey key;
-    return RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
-}
 
 using ServerEntry = HRESULT(STDAPICALLTYPE*)();
 
@@ -134,7 +45,6 @@ TEST_F(Registration, WritesTheTypeLibraryAndEveryRowOfTheClassTree)
 {
     // The type library's registration is removed first so that it is seen
     // to be written again.
-    const std::string typeLibraryKey = std::string("TypeLib\\") + libidText;
     SHDeleteKeyA(HKEY_CLASSES_ROOT, typeLibraryKey.c_str());
     ASSERT_FALSE(keyExists(HKEY_CLASSES_ROOT, typeLibraryKey));
     ASSERT_EQ(registerServer(), S_OK);

@@ -242,6 +242,20 @@ bool fileExists(const std::string& path)
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::string versionString(const std::string& path, const char* name)
+{
+    DWORD size = GetFileVersionInfoSizeA(path.c_str(), nullptr);
+    std::vector<char> info(size);
+    if (!size || !GetFileVersionInfoA(path.c_str(), 0, size, info.data()))
+        return std::string();
+    char* value = nullptr;
+    UINT length = 0;
+    std::string query = std::string("\\StringFileInfo\\040904B0\\") + name;
+    if (!VerQueryValueA(info.data(), query.c_str(), reinterpret_cast<void**>(&value), &length) || !length)
+        return std::string();
+    return std::string(value, strnlen(value, length));
+}
+
 std::string readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

@@ -122,6 +122,9 @@ std::string dialogItemText(HWND dialog, int id);
 std::string commonAppDataFolder();
 bool fileExists(const std::string& path);
 std::string readFile(const std::string& path);
+// A value of the file's version resource ("FileVersion", "ProductName"...),
+// or "" when it has none.
+std::string versionString(const std::string& path, const char* name);
 std::string testExecutableFolder();
 
 // Waits on its own thread for a visible window of this process with the
