@@ -177,17 +177,10 @@ private:
 
 const std::string header = "tallowmark-pad-recording 1\n";
 
-// The sample recording in the source tree, found from this file's own path;
-// a cross build gives a Unix path, which Wine serves on drive Z:.
+// The sample recording, as the build copies it beside the programs.
 std::string sampleRecording()
 {
-    std::string path = __FILE__;
-    path.erase(path.find_last_of("/\\"));
-    path.erase(path.find_last_of("/\\") + 1);
-    path += "standins/virtualpad/recordings/signature.txt";
-    if (path[0] == '/')
-        path = "Z:" + path;
-    return path;
+    return testExecutableFolder() + "\\recordings\\signature.txt";
 }
 
 class VirtualPad : public testing::Test {
