@@ -1,15 +1,18 @@
 // Capture benchmark: pen reports from the virtual pad through the control's
-// reader thread, input callback and event delivery to the host's sinks, all
-// measured in one run and printed side by side. Run it from the build's bin
-// folder under Wine:
+// reader thread, input callback and event delivery to the host's sinks, and
+// the control's delivery alone beside a plain one that takes a snapshot
+// enumerator for every event, all measured in one run and printed side by
+// side. Run it from the build's bin folder under Wine:
 //
 //     wine capture_bench.exe [reports]
 #include "pad_session.h"
+#include "exported_classes.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -18,6 +21,7 @@ constexpr int latencySamples = 2000;
 constexpr int restartRounds = 30;
 constexpr DWORD idleMeasureMs = 5000;
 constexpr DWORD deliveryTimeoutMs = 60000;
+constexpr int deliveryRounds = 7;
 
 LONGLONG ticksPerSecond()
 {
@@ -110,6 +114,203 @@ double directCallNs(CountingSink& sink, int calls)
     double ns = microseconds(now() - start) * 1000.0 / calls;
     sink.points = 0;
     return ns;
+}
+
+// The delivery done plainly, as a reading of the connection point and its
+// event firing: for every event a snapshot enumerator is allocated over a
+// temporary array of the live connections, each sink gets a reference from
+// the snapshot and another from each Next, and the snapshot holds the
+// object. The table is guarded by a lock, since sinks are advised on another
+// thread than the reader's.
+class PlainObject : public IUnknown {
+public:
+    STDMETHODIMP QueryInterface(REFIID, void** object) override
+    {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++references; }
+    STDMETHODIMP_(ULONG) Release() override { return --references; }
+
+    std::atomic<ULONG> references{1};
+};
+
+class PlainSnapshot final : public IEnumConnections {
+public:
+    PlainSnapshot(IUnknown* owner, const CONNECTDATA* records, ULONG recordCount)
+        : owner(owner), entries(new (std::nothrow) CONNECTDATA[recordCount])
+    {
+        if (!entries)
+            return;
+        count = recordCount;
+        for (ULONG i = 0; i < count; ++i) {
+            entries[i] = records[i];
+            entries[i].pUnk->AddRef();
+        }
+    }
+    ~PlainSnapshot()
+    {
+        for (ULONG i = 0; i < count; ++i)
+            entries[i].pUnk->Release();
+        delete[] entries;
+    }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** object) override
+    {
+        *object = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IEnumConnections))
+            return E_NOINTERFACE;
+        *object = static_cast<IEnumConnections*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override
+    {
+        owner->AddRef();
+        return ++references;
+    }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        owner->Release();
+        ULONG left = --references;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+    STDMETHODIMP Next(ULONG wanted, CONNECTDATA* connections, ULONG* fetched) override
+    {
+        ULONG copied = 0;
+        while (copied < wanted && cursor < count) {
+            connections[copied] = entries[cursor++];
+            connections[copied++].pUnk->AddRef();
+        }
+        if (fetched)
+            *fetched = copied;
+        return copied ? S_OK : S_FALSE;
+    }
+    // Not used by a delivery.
+    STDMETHODIMP Skip(ULONG) override { return E_NOTIMPL; }
+    STDMETHODIMP Reset() override { return E_NOTIMPL; }
+    STDMETHODIMP Clone(IEnumConnections**) override { return E_NOTIMPL; }
+
+private:
+    std::atomic<ULONG> references{0};
+    IUnknown* owner;
+    ULONG cursor = 0;
+    ULONG count = 0;
+    CONNECTDATA* entries;
+};
+
+class PlainConnectionPoint {
+public:
+    explicit PlainConnectionPoint(int sinkCount) : sinks(sinkCount), slots(sinkCount)
+    {
+        for (CountingSink& sink : sinks) {
+            ExclusiveGuard guard(lock);
+            sink.AddRef();
+            slots[connectionCount] = {&sink, 400 + static_cast<DWORD>(connectionCount)};
+            ++connectionCount;
+        }
+    }
+    ~PlainConnectionPoint()
+    {
+        for (CONNECTDATA& slot : slots)
+            slot.pUnk->Release();
+    }
+
+    HRESULT EnumConnections(IEnumConnections** enumerator)
+    {
+        *enumerator = nullptr;
+        SharedGuard guard(lock);
+        if (connectionCount == 0)
+            return OLE_E_NOCONNECTION;
+        std::unique_ptr<CONNECTDATA[]> live(new (std::nothrow) CONNECTDATA[connectionCount]);
+        if (!live)
+            return E_OUTOFMEMORY;
+        LONG copied = 0;
+        for (size_t i = 0; i < slots.size() && copied < connectionCount; ++i) {
+            if (slots[i].dwCookie)
+                live[copied++] = slots[i];
+        }
+        auto* snapshot = new (std::nothrow) PlainSnapshot(&object, live.get(), copied);
+        if (!snapshot)
+            return E_OUTOFMEMORY;
+        return snapshot->QueryInterface(IID_IEnumConnections, reinterpret_cast<void**>(enumerator));
+    }
+
+    void firePenPoint(LONG x, LONG y, float inkWeight)
+    {
+        IEnumConnections* snapshot = nullptr;
+        EnumConnections(&snapshot);
+        if (!snapshot)
+            return;
+        CONNECTDATA connection;
+        while (snapshot->Next(1, &connection, nullptr) == S_OK) {
+            static_cast<ISignaturePadEvents*>(connection.pUnk)->PenPoint(x, y, inkWeight);
+            connection.pUnk->Release();
+        }
+        snapshot->Release();
+    }
+
+    std::vector<CountingSink> sinks;
+
+private:
+    std::vector<CONNECTDATA> slots;
+    LONG connectionCount = 0;
+    SlimLock lock;
+    PlainObject object;
+};
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Reports a second that `fire` delivers, one PenPoint each, on this thread.
+template <typename Fire>
+double deliveriesPerSecond(int reports, Fire fire)
+{
+    LONGLONG start = now();
+    for (int i = 0; i < reports; ++i)
+        fire(i & 0x3fff, 7, 0.0f);
+    return reports / (microseconds(now() - start) / 1e6);
+}
+
+struct DeliveryRates {
+    double control = 0.0;
+    double plain = 0.0;
+};
+
+// The control's fire_PenPoint and the plain delivery to as many sinks,
+// in alternating rounds: the median of each. Zero when a sink missed a point.
+DeliveryRates compareDeliveries(int sinkCount, int reports)
+{
+    std::vector<CountingSink> sinks(sinkCount);
+    ComPtr<ISignaturePad> pad = control().create();
+    ComPtr<IConnectionPointContainer> container;
+    if (!pad || pad->QueryInterface(IID_IConnectionPointContainer, container.putVoid()) != S_OK)
+        return {};
+    for (CountingSink& sink : sinks)
+        adviseSink(pad.get(), &sink);
+    auto* embedded = static_cast<SignaturePad::_IConnectionPointContainer*>(container.get());
+    auto fireControl = [embedded](LONG x, LONG y, float inkWeight) { embedded->fire_PenPoint(x, y, inkWeight); };
+    PlainConnectionPoint plain(sinkCount);
+    auto firePlain = [&plain](LONG x, LONG y, float inkWeight) { plain.firePenPoint(x, y, inkWeight); };
+
+    deliveriesPerSecond(reports / 10, fireControl);
+    deliveriesPerSecond(reports / 10, firePlain);
+    std::vector<double> controlRates, plainRates;
+    for (int round = 0; round < deliveryRounds; ++round) {
+        controlRates.push_back(deliveriesPerSecond(reports, fireControl));
+        plainRates.push_back(deliveriesPerSecond(reports, firePlain));
+    }
+    long long expected = reports / 10 + static_cast<long long>(reports) * deliveryRounds;
+    for (int i = 0; i < sinkCount; ++i) {
+        if (sinks[i].points != expected || plain.sinks[i].points != expected)
+            return {};
+    }
+    return {median(controlRates), median(plainRates)};
 }
 
 class Bench {
@@ -250,6 +451,23 @@ int main(int argc, char** argv)
             double ns = rate > 0 ? 1e9 / rate : 0.0;
             printf("%-8d %-10s %14.0f %14.1f %12.1f\n", sinkCount, batch ? "batch" : "streamed", rate, ns, ns / directNs);
         }
+    }
+
+    printf("\ndelivery alone, PenPoint fired on one thread (median of %d rounds of %d reports), against a plain\n"
+           "delivery that allocates a snapshot enumerator and adds and releases a reference on every sink per event:\n\n",
+        deliveryRounds, reports);
+    printf("%-6s %14s %14s %8s %16s %10s %16s\n", "sinks", "control/s", "plain/s", "ratio", "control ns/sink",
+        "x direct", "plain ns/sink");
+    for (int sinkCount : {1, 16}) {
+        DeliveryRates rates = compareDeliveries(sinkCount, reports);
+        if (rates.control <= 0 || rates.plain <= 0) {
+            printf("a delivery missed a sink\n");
+            return 1;
+        }
+        double controlNs = 1e9 / rates.control / sinkCount;
+        double plainNs = 1e9 / rates.plain / sinkCount;
+        printf("%-6d %14.0f %14.0f %8.2f %16.1f %10.1f %16.1f\n", sinkCount, rates.control, rates.plain,
+            rates.control / rates.plain, controlNs, controlNs / directNs, plainNs);
     }
 
     Bench bench(1);

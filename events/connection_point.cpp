@@ -1,12 +1,15 @@
 // The object's one connection point, for ISignaturePadEvents, with its table
 // of advised sinks. A slot is free when its cookie is 0; a live slot holds
-// one reference on its sink.
+// its sink through a SinkReference, the sink's one reference, which the
+// lists that deliveries walk share.
 #include "signature_pad.h"
+#include "sink_list.h"
 
 #include <olectl.h>
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -16,36 +19,57 @@ namespace {
 constexpr LONG slotGrowth = 16;
 constexpr DWORD firstCookie = 400;
 
-CONNECTDATA* newTable(LONG capacity)
+// Both arrays of a table of free slots, or neither.
+bool newTable(LONG capacity, CONNECTDATA*& slots, SinkReference**& references)
 {
-    return new (std::nothrow) CONNECTDATA[capacity]();
+    std::unique_ptr<CONNECTDATA[]> newSlots(new (std::nothrow) CONNECTDATA[capacity]());
+    std::unique_ptr<SinkReference*[]> newReferences(new (std::nothrow) SinkReference*[capacity]());
+    if (!newSlots || !newReferences)
+        return false;
+    slots = newSlots.release();
+    references = newReferences.release();
+    return true;
 }
 
 } // namespace
 
 SignaturePad::_IConnectionPoint::_IConnectionPoint(SignaturePad* owner)
-    : owner(owner), nextCookie(firstCookie), slotCapacity(0), connectionCount(0), slots(newTable(slotGrowth))
+    : owner(owner), nextCookie(firstCookie), slotCapacity(0), connectionCount(0), slots(nullptr),
+      slotReferences(nullptr), advisedSinks(nullptr)
 {
-    if (slots)
+    if (newTable(slotGrowth, slots, slotReferences))
         slotCapacity = slotGrowth;
 }
 
 SignaturePad::_IConnectionPoint::_IConnectionPoint(const _IConnectionPoint& other)
-    : owner(other.owner), nextCookie(0), slotCapacity(0), connectionCount(0), slots(nullptr)
+    : owner(other.owner), nextCookie(0), slotCapacity(0), connectionCount(0), slots(nullptr),
+      slotReferences(nullptr), advisedSinks(nullptr)
 {
-    SharedGuard guard(other.tableLock);
-    nextCookie = other.nextCookie;
-    slots = newTable(other.slotCapacity);
-    if (!slots)
-        return;
-    slotCapacity = other.slotCapacity;
-    connectionCount = other.connectionCount;
-    // Under the other's lock, for the reason given in EnumConnections.
-    for (LONG i = 0; i < slotCapacity; ++i) {
-        slots[i] = other.slots[i];
-        if (slots[i].pUnk)
-            slots[i].pUnk->AddRef();
+    bool complete = true;
+    {
+        // Under the other's lock, which keeps its references while this copy
+        // takes its own.
+        SharedGuard guard(other.tableLock);
+        nextCookie = other.nextCookie;
+        if (!newTable(other.slotCapacity, slots, slotReferences))
+            return;
+        slotCapacity = other.slotCapacity;
+        for (LONG i = 0; i < slotCapacity && complete; ++i) {
+            if (!other.slots[i].dwCookie)
+                continue;
+            auto* sink = static_cast<ISignaturePadEvents*>(other.slots[i].pUnk);
+            slotReferences[i] = SinkReference::create(sink);
+            if (!slotReferences[i]) {
+                complete = false;
+                continue;
+            }
+            sink->AddRef();
+            slots[i] = other.slots[i];
+            ++connectionCount;
+        }
     }
+    if (!complete)
+        releaseTable();
 }
 
 SignaturePad::_IConnectionPoint& SignaturePad::_IConnectionPoint::operator=(const _IConnectionPoint& other)
@@ -59,6 +83,8 @@ SignaturePad::_IConnectionPoint& SignaturePad::_IConnectionPoint::operator=(cons
         std::swap(slotCapacity, copy.slotCapacity);
         std::swap(connectionCount, copy.connectionCount);
         std::swap(slots, copy.slots);
+        std::swap(slotReferences, copy.slotReferences);
+        std::swap(advisedSinks, copy.advisedSinks);
     }
     // The copy now holds the sinks this table held and releases them, with no lock held.
     return *this;
@@ -66,11 +92,24 @@ SignaturePad::_IConnectionPoint& SignaturePad::_IConnectionPoint::operator=(cons
 
 SignaturePad::_IConnectionPoint::~_IConnectionPoint()
 {
+    releaseTable();
+}
+
+void SignaturePad::_IConnectionPoint::releaseTable()
+{
+    if (advisedSinks)
+        advisedSinks->release();
+    advisedSinks = nullptr;
     for (LONG i = 0; i < slotCapacity; ++i) {
-        if (slots[i].pUnk)
-            slots[i].pUnk->Release();
+        if (slotReferences[i])
+            slotReferences[i]->release();
     }
+    delete[] slotReferences;
     delete[] slots;
+    slotReferences = nullptr;
+    slots = nullptr;
+    slotCapacity = 0;
+    connectionCount = 0;
 }
 
 STDMETHODIMP SignaturePad::_IConnectionPoint::QueryInterface(REFIID riid, void** object)
@@ -118,7 +157,13 @@ STDMETHODIMP SignaturePad::_IConnectionPoint::Advise(IUnknown* sink, DWORD* cook
         return CONNECT_E_CANNOTCONNECT;
 
     *cookie = 0;
+    SinkReference* reference = SinkReference::create(events);
+    if (!reference) {
+        events->Release();
+        return E_OUTOFMEMORY;
+    }
     DWORD issued = 0;
+    SharedSinks replaced;   // let go of after the lock
     {
         ExclusiveGuard guard(tableLock);
         int slot = getSlot();
@@ -130,12 +175,14 @@ STDMETHODIMP SignaturePad::_IConnectionPoint::Advise(IUnknown* sink, DWORD* cook
                 ++issued;
             slots[slot].pUnk = events;
             slots[slot].dwCookie = issued;
+            slotReferences[slot] = reference;
             nextCookie = issued + 1;
             ++connectionCount;
+            replaced.attach(std::exchange(advisedSinks, nullptr));
         }
     }
     if (!issued) {
-        events->Release();
+        reference->release();
         return E_OUTOFMEMORY;
     }
     *cookie = issued;
@@ -146,18 +193,21 @@ STDMETHODIMP SignaturePad::_IConnectionPoint::Unadvise(DWORD cookie)
 {
     if (cookie == 0)
         return E_INVALIDARG;
-    IUnknown* sink;
+    SinkReference* reference;
+    SharedSinks replaced;   // let go of after the lock
     {
         ExclusiveGuard guard(tableLock);
         int slot = findSlot(cookie);
         if (slot < 0)
             return CONNECT_E_NOCONNECTION;
-        sink = slots[slot].pUnk;
+        reference = std::exchange(slotReferences[slot], nullptr);
         slots[slot].pUnk = nullptr;
         slots[slot].dwCookie = 0;
         --connectionCount;
+        replaced.attach(std::exchange(advisedSinks, nullptr));
     }
-    sink->Release();
+    // A delivery under way still holds the sink through its list.
+    reference->release();
     return S_OK;
 }
 
@@ -166,20 +216,43 @@ STDMETHODIMP SignaturePad::_IConnectionPoint::EnumConnections(IEnumConnections**
     if (!enumerator)
         return E_POINTER;
     *enumerator = nullptr;
-    _IEnumerateConnections* snapshot;
-    {
-        // The snapshot adds its references to the sinks while the lock still
-        // holds the table's: once it is dropped, an Unadvise could release a
-        // slot's reference, perhaps the sink's last, before the snapshot had
-        // its own. A sink's AddRef is the only sink call made under the lock.
-        SharedGuard guard(tableLock);
-        if (connectionCount == 0)
-            return OLE_E_NOCONNECTION;
-        snapshot = _IEnumerateConnections::create(static_cast<IConnectionPoint*>(this), slotCapacity, slots, 0);
-    }
+    // The list keeps every sink it names alive while the snapshot adds its
+    // own references.
+    SharedSinks sinks;
+    HRESULT hr = shareAdvisedSinks(sinks.put());
+    if (hr != S_OK)
+        return hr;
+    _IEnumerateConnections* snapshot =
+        _IEnumerateConnections::create(static_cast<IConnectionPoint*>(this), sinks->size(), sinks->begin(), 0);
     if (!snapshot)
         return E_OUTOFMEMORY;
     return snapshot->QueryInterface(IID_IEnumConnections, reinterpret_cast<void**>(enumerator));
+}
+
+HRESULT SignaturePad::_IConnectionPoint::shareAdvisedSinks(SinkList** sinks)
+{
+    *sinks = nullptr;
+    {
+        SharedGuard guard(tableLock);
+        if (advisedSinks) {
+            advisedSinks->addRef();
+            *sinks = advisedSinks;
+            return S_OK;
+        }
+        if (connectionCount == 0)
+            return OLE_E_NOCONNECTION;
+    }
+    // The first delivery since the table changed makes the list.
+    ExclusiveGuard guard(tableLock);
+    if (connectionCount == 0)
+        return OLE_E_NOCONNECTION;
+    if (!advisedSinks)
+        advisedSinks = SinkList::create(slots, slotReferences, slotCapacity, connectionCount);
+    if (!advisedSinks)
+        return E_OUTOFMEMORY;
+    advisedSinks->addRef();
+    *sinks = advisedSinks;
+    return S_OK;
 }
 
 int SignaturePad::_IConnectionPoint::findSlot(DWORD cookie)
@@ -199,12 +272,16 @@ int SignaturePad::_IConnectionPoint::getSlot()
         return free;
     if (slotCapacity > LONG_MAX - slotGrowth)
         return -1;
-    CONNECTDATA* grown = newTable(slotCapacity + slotGrowth);
-    if (!grown)
+    CONNECTDATA* grownSlots;
+    SinkReference** grownReferences;
+    if (!newTable(slotCapacity + slotGrowth, grownSlots, grownReferences))
         return -1;
-    std::copy(slots, slots + slotCapacity, grown);
+    std::copy(slots, slots + slotCapacity, grownSlots);
+    std::copy(slotReferences, slotReferences + slotCapacity, grownReferences);
     delete[] slots;
-    slots = grown;
+    delete[] slotReferences;
+    slots = grownSlots;
+    slotReferences = grownReferences;
     int first = slotCapacity;
     slotCapacity += slotGrowth;
     return first;

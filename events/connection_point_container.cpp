@@ -1,30 +1,30 @@
 // The object's connection point container, and the delivery of the pad's
 // events to every advised sink.
 #include "signature_pad.h"
+#include "sink_list.h"
 
 #include <olectl.h>
 
 namespace {
 
 // Calls every sink advised when the delivery starts, lowest slot first, each
-// with its whole sequence before the next one gets anything. No lock is held
-// while a sink runs, so a sink may advise, unadvise or release the object.
+// with its whole sequence before the next one gets anything. The list of
+// sinks is shared with other deliveries and holds every sink it names, so a
+// sink unadvised meanwhile is still called. No lock is held while a sink
+// runs, so a sink may advise, unadvise or release the object.
 template <typename CallSink>
-void deliver(SignaturePad::_IConnectionPoint& connectionPoint, CallSink callSink)
+void deliver(SignaturePad* owner, CallSink callSink)
 {
-    IEnumConnections* snapshot = nullptr;
-    connectionPoint.EnumConnections(&snapshot);
-    if (!snapshot)
+    // A sink may drop the host's last reference: the object then goes when
+    // this one does, after the list has been let go of.
+    ComPtr<ISignaturePad> object;
+    owner->AddRef();
+    object.attach(owner);
+    SharedSinks sinks;
+    if (owner->connectionPoint.shareAdvisedSinks(sinks.put()) != S_OK)
         return;
-    CONNECTDATA connection;
-    while (snapshot->Next(1, &connection, nullptr) == S_OK) {
+    for (const CONNECTDATA& connection : *sinks)
         callSink(static_cast<ISignaturePadEvents*>(connection.pUnk));
-        connection.pUnk->Release();
-    }
-    // The snapshot holds a reference on the object: when a sink has dropped
-    // the host's last one, this destroys the object, so nothing of it is
-    // touched afterwards.
-    snapshot->Release();
 }
 
 } // namespace
@@ -80,14 +80,14 @@ STDMETHODIMP SignaturePad::_IConnectionPointContainer::FindConnectionPoint(REFII
 
 void SignaturePad::_IConnectionPointContainer::fire_OptionSelected(long optionNumber)
 {
-    deliver(owner->connectionPoint, [optionNumber](ISignaturePadEvents* sink) { sink->OptionSelected(optionNumber); });
+    deliver(owner, [optionNumber](ISignaturePadEvents* sink) { sink->OptionSelected(optionNumber); });
 }
 
 // The position where the stroke starts or ends is not passed on: the point
 // that follows PenDown and PenUp is always the zero point.
 void SignaturePad::_IConnectionPointContainer::fire_PenDown(long, long)
 {
-    deliver(owner->connectionPoint, [](ISignaturePadEvents* sink) {
+    deliver(owner, [](ISignaturePadEvents* sink) {
         sink->PenDown();
         sink->PenPoint(0, 0, 0.0f);
     });
@@ -95,12 +95,12 @@ void SignaturePad::_IConnectionPointContainer::fire_PenDown(long, long)
 
 void SignaturePad::_IConnectionPointContainer::fire_PenPoint(long x, long y, float inkWeight)
 {
-    deliver(owner->connectionPoint, [x, y, inkWeight](ISignaturePadEvents* sink) { sink->PenPoint(x, y, inkWeight); });
+    deliver(owner, [x, y, inkWeight](ISignaturePadEvents* sink) { sink->PenPoint(x, y, inkWeight); });
 }
 
 void SignaturePad::_IConnectionPointContainer::fire_PenUp(long, long)
 {
-    deliver(owner->connectionPoint, [](ISignaturePadEvents* sink) {
+    deliver(owner, [](ISignaturePadEvents* sink) {
         sink->PenUp();
         sink->PenPoint(0, 0, 0.0f);
     });

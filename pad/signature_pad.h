@@ -35,6 +35,10 @@ struct InkRecord {
     BYTE data[20];
 };
 
+// The advised sinks as deliveries share them (events/sink_list.h).
+class SinkList;
+class SinkReference;
+
 class SignaturePad final : public ISignaturePad {
 public:
     // Copies of the connection objects and enumerators belong to the same
@@ -85,6 +89,12 @@ public:
         STDMETHOD(Unadvise)(DWORD cookie) override;
         STDMETHOD(EnumConnections)(IEnumConnections** enumerator) override;
 
+        // The sinks a delivery starting now reaches, with a reference for the
+        // caller: S_OK, OLE_E_NOCONNECTION when none is advised, or
+        // E_OUTOFMEMORY when the list, made again after a change of the
+        // table, cannot be made.
+        HRESULT shareAdvisedSinks(SinkList** sinks);
+
         SignaturePad* owner;
         DWORD nextCookie;
         LONG slotCapacity;
@@ -94,10 +104,16 @@ public:
     private:
         int findSlot(DWORD cookie);
         int getSlot();
+        void releaseTable();
 
-        // Guards the table: the reader thread snapshots it while the host
-        // advises and unadvises. No sink method runs under it but the AddRef
-        // a snapshot or a copy takes on each sink (see EnumConnections).
+        // Beside each slot, the live slot's share of its sink's one reference.
+        SinkReference** slotReferences;
+        // The live slots as a list, made when a delivery or EnumConnections
+        // first needs it after a change; null until then.
+        SinkList* advisedSinks;
+        // Guards the table and the list: deliveries on the reader thread take
+        // the list while the host advises and unadvises. No sink method runs
+        // under it but the AddRef a copy takes on each sink.
         mutable SlimLock tableLock;
     };
 
@@ -164,8 +180,8 @@ public:
         void copyEntries(const CONNECTDATA* records, ULONG recordCount);
         void releaseEntries();
 
-        // A usual snapshot keeps its entries here, so taking one for an event
-        // costs a single allocation.
+        // A usual snapshot keeps its entries here, so taking one costs a
+        // single allocation.
         static constexpr ULONG inlineCapacity = 4;
         CONNECTDATA inlineEntries[inlineCapacity];
     };

@@ -2,7 +2,8 @@
 // thread while the host's thread advises and unadvises sinks without pause,
 // with sinks that fail every event, sinks that unadvise themselves or other
 // sinks from inside an event, and a sink that releases the host's last
-// references to the object from inside an event.
+// references to the object from inside an event; and a million reports with
+// the table left alone, delivered without a heap allocation.
 #include "process_resources.h"
 #include "stress_testing.h"
 
@@ -332,4 +333,39 @@ TEST_F(LastReferenceInsideEvents, ObjectsReleasedFromInsideEveryKindOfEventFourH
     EXPECT_EQ(vpad_device()->isOpen, 0);
     // The host's thread, a reader starting and one ending.
     EXPECT_TRUE(backToBaseline(baseline, allocations, 3));
+}
+
+class SteadyDelivery : public SessionFixture {};
+
+TEST_F(SteadyDelivery, AMillionReportsToAdvisedSinksMakeNoHeapAllocation)
+{
+    // More sinks than a snapshot enumerator keeps in itself.
+    CountingSink sinks[6];
+    ComPtr<ISignaturePad> pad = startedObject();
+    ASSERT_TRUE(pad);
+    for (CountingSink& sink : sinks)
+        ASSERT_NE(adviseSink(pad.get(), &sink), 0u);
+    // The first delivery after the last Advise lists the sinks once for all.
+    queueStroke(strokeLength, 1);
+    ASSERT_EQ(vpad_wait_idle(batchWaitMs), 1);
+
+    ModuleAllocations allocations(control().module());
+    ASSERT_TRUE(allocations.installed());
+    for (int batch = 0; batch < batches; ++batch) {
+        for (int stroke = 0; stroke < strokesPerBatch; ++stroke)
+            queueStroke(strokeLength, static_cast<uint16_t>(stroke + 1));
+        ASSERT_EQ(vpad_wait_idle(batchWaitMs), 1) << "batch " << batch;
+    }
+    EXPECT_EQ(allocations.allocated(), 0) << "blocks allocated for " << reports << " reports";
+
+    for (const CountingSink& sink : sinks) {
+        EXPECT_EQ(sink.count(CountingSink::Down), strokes + 1);
+        EXPECT_EQ(sink.count(CountingSink::Up), strokes + 1);
+        EXPECT_EQ(sink.count(CountingSink::Point), reports + strokeLength - 2 * (strokes + 1));
+        EXPECT_EQ(sink.irregular(), 0);
+        EXPECT_EQ(sink.unpaired(), 0);
+    }
+    pad.reset();
+    for (const CountingSink& sink : sinks)
+        EXPECT_EQ(sink.refCount, 0u);
 }
