@@ -181,9 +181,11 @@ TEST_F(SeveralObjects, EveryReportReachesTheObjectStartedLastWhateverTheOthersDo
         ULONGLONG start = GetTickCount64();
         for (int stroke = 0; stroke < strokes; ++stroke) {
             queueStroke(strokeLength, static_cast<uint16_t>(stroke % 60000 + 1));
-            // Short batches, so the others' calls fall among them.
+            // Short batches, each after a round of the others' calls.
             if (stroke % 50 == 49) {
                 ASSERT_EQ(vpad_wait_idle(10000), 1);
+                long long batch = stroke / 50;
+                ASSERT_TRUE(waitUntil([&] { return disturbances >= batch / 4; }, 10000));
             }
         }
         ASSERT_EQ(vpad_wait_idle(10000), 1);
