@@ -180,17 +180,15 @@ private:
 
 const std::string header = "tallowmark-pad-recording 1\n";
 
-// The sample recording in the source tree, found from this file's own path;
-// a cross build gives a Unix path, which Wine serves on drive Z:.
+// The sample recording, which the build copies beside the programs (the
+// source file's own path may be relative, as ccache makes it).
 std::string sampleRecording()
 {
-    std::string path = __FILE__;
-    path.erase(path.find_last_of("/\\"));
-    path.erase(path.find_last_of("/\\") + 1);
-    path += "standins/virtualpad/recordings/signature.txt";
-    if (path[0] == '/')
-        path = "Z:" + path;
-    return path;
+    char path[MAX_PATH] = "";
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string folder(path, length);
+    folder.erase(folder.find_last_of("/\\") + 1);
+    return folder + "recordings\\signature.txt";
 }
 
 class VirtualPad : public testing::Test {
