@@ -1,6 +1,5 @@
 // The class factory and DllGetClassObject.
 #include <windows.h>
-#include <new>
 
 #include "module.h"
 #include "signature_pad.h"
@@ -33,7 +32,7 @@ public:
         if (!object)
             return E_POINTER;
         *object = nullptr;
-        SignaturePad* pad = new (std::nothrow) SignaturePad(outer);
+        SignaturePad* pad = SignaturePad::create(outer);
         if (!pad)
             return E_OUTOFMEMORY;
         // Hold a reference across the query so that a refused interface

@@ -2,6 +2,7 @@
 #include "signature_pad.h"
 
 #include <cstring>
+#include <new>
 
 SignaturePad::SignaturePad(IUnknown* /* outer: never aggregated */)
     : propertiesClient(nullptr),
@@ -32,7 +33,20 @@ SignaturePad::SignaturePad(IUnknown* /* outer: never aggregated */)
     memset(deviceName, 0, sizeof deviceName);
     memset(deviceModel, 0, sizeof deviceModel);
     memset(padDisplayName, 0, sizeof padDisplayName);
-    setUpSettings();
+    // An object without its connection table is not made whole: it is
+    // destroyed before anything is bound to the settings file.
+    whole = connectionPoint.slots && setUpSettings();
+}
+
+SignaturePad* SignaturePad::create(IUnknown* outer)
+{
+    SignaturePad* pad = new (std::nothrow) SignaturePad(outer);
+    if (pad && !pad->whole) {
+        pad->tearDownSettings();
+        delete pad;
+        return nullptr;
+    }
+    return pad;
 }
 
 STDMETHODIMP SignaturePad::QueryInterface(REFIID riid, void** object)
@@ -57,16 +71,24 @@ STDMETHODIMP SignaturePad::QueryInterface(REFIID riid, void** object)
     return S_OK;
 }
 
+// References taken and given back from inside the object's input callback
+// are the reader's, counted apart (see session.cpp): only the host's and its
+// sinks' are in refCount.
 STDMETHODIMP_(ULONG) SignaturePad::AddRef()
 {
+    if (addDeliveryReference())
+        return refCount + 1;
     return ++refCount;
 }
 
 // The last reference may go on the object's own reader thread, from inside
-// an event: the object is then shut down at once, and the reader thread frees
-// it when its loop has ended, since the read it is in still uses the object.
+// an event: the object is then shut down once that event has reached every
+// sink, and the reader thread frees it when its loop has ended, since the
+// read it is in still uses the object.
 STDMETHODIMP_(ULONG) SignaturePad::Release()
 {
+    if (releaseDeliveryReference())
+        return refCount;
     ULONG count = --refCount;
     // A reference taken and dropped while the object is being shut down
     // must not start its destruction a second time.
@@ -78,16 +100,6 @@ STDMETHODIMP_(ULONG) SignaturePad::Release()
             delete this;
     }
     return count;
-}
-
-bool SignaturePad::tryAddRef()
-{
-    ULONG count = refCount.load();
-    do {
-        if (count == 0)
-            return false;
-    } while (!refCount.compare_exchange_weak(count, count + 1));
-    return true;
 }
 
 void SignaturePad::emptyInkList()

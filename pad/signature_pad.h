@@ -366,27 +366,58 @@ public:
     LONG padWidth;
     LONG padHeight;
 
+    // A new object with its reference count at 0, or null when memory for
+    // it or for what it is made of runs out (the class factory's creator).
+    static SignaturePad* create(IUnknown* outer);
+
 private:
-    // Only Release destroys the object, after its shutDown.
+    // Only Release and create destroy the object, after its shutDown.
     ~SignaturePad() = default;
 
     void emptyInkList();
-    void setUpSettings();
+    // False, with nothing set up, when memory for the client objects runs out.
+    bool setUpSettings();
     void tearDownSettings();
 
     // Device session (session.cpp).
     static DWORD WINAPI readerThreadProc(void* parameter);
     static void __cdecl inputCallback(scriptel_device* device, void* report, int type);
+    void readReports();
     void handleReport(const void* report, int type);
+    void closeStroke();
+    void closeCutStroke();
+    bool beginDelivery();
+    void endDelivery();
+    bool addDeliveryReference();
+    bool releaseDeliveryReference();
     void showLoadMessage(UINT messageId);
+    void launchReader(scriptel_device* pad);
+    UniqueHandle requestEnd(bool waiting);
     void endReader();
     bool onOwnReaderThread() const;
     void shutDown();
-    // AddRef unless the count has already reached zero.
-    bool tryAddRef();
 
     UniqueHandle readerHandle;          // the reader thread, owned until it has ended
     std::atomic<bool> destroying{false};
     bool freeWhenReaderEnds = false;    // the last reference went on the reader thread
     bool savedSettingsUnread = false;   // the settings file was there but could not be read
+    bool whole = false;                 // construction got all the memory it needed
+    // Under the session lock: a thread waits for the reader to end, so a
+    // Start from inside its events cannot take the stop request back.
+    bool stopIsFinal = false;
+    // Starts made from inside the reader's own events, and those of them the
+    // reader has acted on: each one closes the stroke under way.
+    std::atomic<unsigned> restarts{0};
+    unsigned restartsSeen = 0;
+    // While the input callback runs, its thread, and the references taken on
+    // the object from inside it (the callback's own among them) and not yet
+    // given back. They are kept out of refCount, so the host's last Release
+    // on its own thread always brings the count to 0 and ends the capture
+    // there and then, whatever a delivery under way holds.
+    std::atomic<DWORD> deliveringThread{0};
+    LONG deliveryReferences = 0;
+    // This object's pen state, touched only by its reader thread: -1 while
+    // the pen is up.
+    LONG lastPenX = -1;
+    LONG lastPenY = -1;
 };

@@ -27,12 +27,15 @@ struct scriptel_device {
     void* application;              // the caller's slot; the library never touches it
 };
 
+// Returned by value through a hidden pointer to the caller's space. Only the
+// two fields are known; a library's record may be larger than they need, so
+// the caller's space is made ample enough for any size a library may use.
 struct scriptel_coordinate_range {
     uint8_t reserved0[4];
     uint16_t width;
     uint8_t reserved6[2];
     uint16_t height;
-    uint8_t reserved10[2];
+    uint8_t reserved10[246];
 };
 
 // Report type codes; the callback's type argument is examined in its low 8 bits.
@@ -42,18 +45,20 @@ enum : int {
     SCRIPTEL_REPORT_BUTTON = 253,
 };
 
+// The name starts here and runs to its terminator, however long it is: only
+// as many bytes are read as a comparison needs.
 struct scriptel_button {
     uint8_t reserved0[42];
-    char name[32];                  // zero-terminated button name, e.g. "ok"
+    char name[1];                   // zero-terminated button name, e.g. "ok"
 };
 
+// A report holds no more than its fields need: nothing past y is read.
 struct scriptel_pen_report {
     uint8_t reserved0;
     uint8_t contact;                // nonzero while the pen touches the pad
     uint8_t reserved2[4];
     uint16_t x;
     uint16_t y;
-    uint8_t reserved10[6];
 };
 
 struct scriptel_button_report {
@@ -82,7 +87,7 @@ static_assert(offsetof(scriptel_device, height) == 48, "device height");
 static_assert(offsetof(scriptel_device, application) == 88, "device application slot");
 static_assert(offsetof(scriptel_coordinate_range, width) == 4, "range width");
 static_assert(offsetof(scriptel_coordinate_range, height) == 8, "range height");
-static_assert(sizeof(scriptel_coordinate_range) > 8, "range record is returned through a hidden pointer");
+static_assert(sizeof(scriptel_coordinate_range) == 256, "room for any library's range record");
 static_assert(offsetof(scriptel_pen_report, contact) == 1, "pen contact flag");
 static_assert(offsetof(scriptel_pen_report, x) == 6, "pen x");
 static_assert(offsetof(scriptel_pen_report, y) == 8, "pen y");

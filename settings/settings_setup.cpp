@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "handles.h"
 #include "module.h"
@@ -65,13 +67,19 @@ UniqueBstr settingsFilePath()
 
 } // namespace
 
-void SignaturePad::setUpSettings()
+bool SignaturePad::setUpSettings()
 {
+    // The clients first: without them there is nothing to set up, and
+    // nothing made yet to undo.
+    std::unique_ptr<_IPrelvaneClient> client(new (std::nothrow) _IPrelvaneClient(this));
+    std::unique_ptr<_IPrelvanePageClient> pageClient(new (std::nothrow) _IPrelvanePageClient(this));
+    if (!client || !pageClient)
+        return false;
+    propertiesClient = client.release();
+    propertyPageClient = pageClient.release();
     // A missing component leaves `properties` null: the object then keeps
     // its defaults and saves nothing.
     CoCreateInstance(CLSID_Prelvane, nullptr, CLSCTX_ALL, IID_IPrelvane, reinterpret_cast<void**>(&properties));
-    propertiesClient = new _IPrelvaneClient(this);
-    propertyPageClient = new _IPrelvanePageClient(this);
     if (properties) {
         properties->SetClient(propertiesClient);
         properties->SetPageClient(propertyPageClient, TRUE);
@@ -99,6 +107,7 @@ void SignaturePad::setUpSettings()
     memset(&padParameters, 0, sizeof padParameters);
     padParameters.values[3] = padParameters.values[7] = padWidth;
     padParameters.values[4] = padParameters.values[8] = padHeight;
+    return true;
 }
 
 // Saves the settings (unless they could not be read), then takes the
@@ -113,6 +122,8 @@ void SignaturePad::tearDownSettings()
         for (const PersistedSetting& setting : persistedSettings(*this))
             properties->BindPropertyStorage(setting.name, setting.typeCode, nullptr, 0);
     }
+    if (!propertiesClient)
+        return;     // never set up
     propertiesClient->owner = nullptr;
     propertyPageClient->owner = nullptr;
     if (properties) {

@@ -152,6 +152,34 @@ TEST_F(LoadTest, PadNameTooLongForTheFieldIsCutToFit)
     EXPECT_STREQ(pad->DeviceModel(), "(ST-15000)") << "the field after the name is intact";
 }
 
+TEST_F(LoadTest, RangeRecordOfAnySizeALibraryMayReturnIsReadByItsTwoFields)
+{
+    // The object's frames are checked: a record written past the space Load
+    // gave it ends the process here.
+    for (unsigned size : {12u, 16u, 256u}) {
+        ASSERT_EQ(vpad_set_range_record_size(size), 1);
+        vpad_set_coordinate_range(static_cast<uint16_t>(1000 + size), static_cast<uint16_t>(500 + size));
+        ComPtr<ISignaturePad> object = control().create();
+        ASSERT_TRUE(object);
+        LoadOutcome outcome = loadClosingMessages(object.get());
+        ASSERT_EQ(outcome.result, 0) << size;
+        EXPECT_EQ(object->Width(), static_cast<LONG>(1000 + size)) << size;
+        EXPECT_EQ(object->Height(), static_cast<LONG>(500 + size)) << size;
+        EXPECT_STREQ(object->DeviceModel(), "(ST-15000)");
+    }
+}
+
+TEST_F(LoadTest, PadWithoutANameGivesAnEmptyName)
+{
+    const char* keptName = vpad_device()->name;
+    vpad_device()->name = nullptr;
+    LoadOutcome outcome = loadClosingMessages(pad.get());
+    vpad_device()->name = keptName;
+    ASSERT_TRUE(outcome.returned);
+    EXPECT_EQ(outcome.result, 0);
+    EXPECT_STREQ(pad->DeviceName(), "");
+}
+
 using SessionWithoutPadTest = PadSessionTest;
 
 TEST_F(SessionWithoutPadTest, NewObjectCallsNothingInThePadLibrary)

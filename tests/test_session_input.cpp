@@ -1,9 +1,10 @@
 // Pen and button reports from the virtual pad to the host's sink: strokes,
-// buttons, report type codes, the process-wide pen state, and the reader
-// thread the events arrive on.
+// buttons, report type codes, strokes cut short by the end of a capture, and
+// the reader thread the events arrive on.
 #include "pad_session.h"
 
 #include <set>
+#include <string>
 
 namespace {
 
@@ -164,13 +165,46 @@ TEST_F(PenInputTest, HandlerRunsWithTheProgramsNormalStack)
     EXPECT_GE(reservation, defaultStackReservation());
 }
 
-TEST_F(PenInputTest, PenStateIsSharedByEveryObjectInTheProcess)
+TEST_F(PenInputTest, ButtonRecordsWithALongNameOrNoneAreReadSafely)
 {
+    std::string longName = "ok" + std::string(300, 'k');
+    vpad_queue_button(longName.c_str());
+    vpad_queue_button(nullptr);
+    EXPECT_EQ(deliver(), (Events{optionSelected(0), optionSelected(0)}));
+}
+
+// Stop or Unload with the pen down: the stroke ends for the host with PenUp
+// on the reader thread before the call returns, and the next capture, of
+// this object or a new one, starts with the pen up.
+TEST_F(PenInputTest, StrokeCutShortByStopOrUnloadIsClosedAndTheNextOneStartsWithPenDown)
+{
+    for (bool unload : {false, true}) {
+        vpad_queue_pen(penType, 1, 10, 20);
+        vpad_queue_pen(penType, 1, 11, 21);
+        Events started = deliver();
+        ASSERT_EQ(started, (Events{penDown(), penPoint(0, 0), penPoint(11, 21)}));
+        EXPECT_EQ(unload ? pad->Unload() : pad->Stop(), 0);
+        Events closed = sink.events();
+        sink.clear();
+        ASSERT_EQ(closed, (Events{penUp(), penPoint(0, 0)})) << (unload ? "Unload" : "Stop");
+        EXPECT_EQ(closed[0].threadId, started[0].threadId) << "on the reader thread";
+
+        if (unload) {
+            ASSERT_NO_FATAL_FAILURE(load());
+        }
+        EXPECT_EQ(pad->Start(), 0);
+        vpad_queue_pen(penType, 1, 30, 40);
+        vpad_queue_pen(penType, 1, 31, 41);
+        vpad_queue_pen(penType, 0, 31, 41);
+        EXPECT_EQ(deliver(), (Events{penDown(), penPoint(0, 0), penPoint(31, 41), penUp(), penPoint(0, 0)}));
+    }
+
+    // Released with the pen down: nothing more reaches the host, and a new
+    // object's first stroke starts with PenDown.
     vpad_queue_pen(penType, 1, 10, 20);
     EXPECT_EQ(deliver(), (Events{penDown(), penPoint(0, 0)}));
     pad.reset();
-
-    // A new object finds the pen still down from the first one's stroke.
+    EXPECT_EQ(sink.count(), 0u);
     pad = control().create();
     ASSERT_TRUE(pad);
     ActingSink second;
@@ -179,7 +213,8 @@ TEST_F(PenInputTest, PenStateIsSharedByEveryObjectInTheProcess)
     vpad_queue_pen(penType, 1, 30, 40);
     vpad_queue_pen(penType, 0, 30, 40);
     waitIdle();
-    EXPECT_EQ(second.events(), (Events{penPoint(30, 40), penUp(), penPoint(0, 0)}));
+    EXPECT_EQ(second.events(), (Events{penDown(), penPoint(0, 0), penUp(), penPoint(0, 0)}));
+    EXPECT_EQ(sink.count(), 0u);
     pad.reset();
     EXPECT_EQ(second.refCount, 0u);
 }

@@ -1,6 +1,9 @@
 // Start, Stop, Unload and destruction of a session with a running reader
 // thread, from the host's thread and from inside the reader's own events.
+#include "allocation_failure.h"
 #include "pad_session.h"
+#include "pad_settings.h"
+#include "process_resources.h"
 
 namespace {
 
@@ -191,7 +194,8 @@ TEST_F(ReaderLifetimeTest, StopFromInsideAnEventDoesNotWaitForItself)
         FAIL() << "Stop inside the event did not return";
     }
     EXPECT_EQ(WaitForSingleObject(reader.get(), 5000), WAIT_OBJECT_0);
-    EXPECT_EQ(sink.events(), (Events{penDown(), penPoint(0, 0)}));
+    // The stroke is closed as the reader ends, once the event has returned.
+    EXPECT_EQ(sink.events(), (Events{penDown(), penPoint(0, 0), penUp(), penPoint(0, 0)}));
     EXPECT_EQ(vpad_device()->isOpen, 0);
     EXPECT_EQ(pad->Stop(), 0);
 }
@@ -240,4 +244,146 @@ TEST_F(ReaderLifetimeTest, StartFromInsideAnEventGoesOnReadingOnTheSameThread)
     UniqueHandle reader = openThread(events[0].threadId);
     EXPECT_EQ(pad->Stop(), 0);
     EXPECT_TRUE(hasEnded(reader));
+}
+
+// The host lets its last reference go on its own thread while the reader
+// delivers an event: when Release returns, the reader has ended and the pad
+// work of the destruction is done, so a new object made at once captures
+// undisturbed.
+TEST_F(ReaderLifetimeTest, LastReleaseDuringAnEventEndsTheCaptureBeforeItReturns)
+{
+    ASSERT_NO_FATAL_FAILURE(loadAndStart());
+    std::atomic<bool> inEvent{false};
+    sink.action = [&](const Event& event) {
+        if (event.kind != Event::PenDown)
+            return;
+        inEvent = true;
+        Sleep(50);   // keeps the event under way while the host releases
+    };
+    vpad_queue_pen(penType, 1, 10, 20);
+    ASSERT_TRUE(waitUntil([&] { return inEvent.load(); }));
+    UniqueHandle reader = openThread(sink.events().front().threadId);
+    ASSERT_TRUE(reader);
+    pad.reset();
+    EXPECT_TRUE(hasEnded(reader));
+    EXPECT_EQ(sink.refCount, 0u);
+    EXPECT_EQ(sink.events(), (Events{penDown(), penPoint(0, 0)})) << "the event under way, and nothing after";
+    EXPECT_EQ(vpad_device()->isOpen, 0);
+    long clears = calls("scriptel_clear_screen");
+    long closes = calls("scriptel_close_device");
+
+    pad = control().create();
+    ASSERT_TRUE(pad);
+    ActingSink next;
+    ASSERT_NE(adviseSink(pad.get(), &next), 0u);
+    ASSERT_NO_FATAL_FAILURE(loadAndStart());
+    vpad_queue_pen(penType, 1, 30, 40);
+    vpad_queue_pen(penType, 0, 30, 40);
+    waitIdle();
+    EXPECT_EQ(next.events(), (Events{penDown(), penPoint(0, 0), penUp(), penPoint(0, 0)}));
+    EXPECT_EQ(vpad_device()->isOpen, 1);
+    EXPECT_EQ(calls("scriptel_clear_screen"), clears + 2) << "the new object's Load and Start only";
+    EXPECT_EQ(calls("scriptel_close_device"), closes + 2) << "the new object's Load and Start only";
+    pad.reset();
+    EXPECT_EQ(next.refCount, 0u);
+}
+
+// A sink lets the host's last reference go from inside an event while a new
+// object, started on the host's thread, takes the pad over: the old object
+// goes on its reader thread without closing the pad or clearing the display
+// of the new owner, which captures.
+TEST_F(ReaderLifetimeTest, LateTeardownOnTheReaderLeavesAPadAnotherObjectTookAlone)
+{
+    ASSERT_NO_FATAL_FAILURE(loadAndStart());
+    ISignaturePad* lastReference = pad.detach();
+    std::atomic<bool> inEvent{false};
+    std::atomic<bool> takenOver{false};
+    long closesBefore = calls("scriptel_close_device");
+    sink.action = [&](const Event& event) {
+        if (event.kind != Event::PenDown)
+            return;
+        inEvent = true;
+        // The new object's Start closes the pad as it takes it over, then
+        // waits for this reader.
+        takenOver = waitUntil([&] { return vpad_call_count("scriptel_close_device") > closesBefore; });
+        lastReference->Release();
+    };
+    vpad_queue_pen(penType, 1, 10, 20);
+    ASSERT_TRUE(waitUntil([&] { return inEvent.load(); }));
+
+    ComPtr<ISignaturePad> next = control().create();
+    ASSERT_TRUE(next);
+    ActingSink nextSink;
+    ASSERT_NE(adviseSink(next.get(), &nextSink), 0u);
+    // Load meets the pad open for the capturing object: it leaves it so.
+    LoadOutcome loaded = loadClosingMessages(next.get());
+    ASSERT_EQ(loaded.result, 0);
+    EXPECT_EQ(calls("scriptel_close_device"), closesBefore);
+    long clears = calls("scriptel_clear_screen");
+    EXPECT_EQ(next->Start(), 0);
+    EXPECT_TRUE(takenOver);
+    ASSERT_TRUE(waitUntil([&] { return sink.refCount == 0; })) << "the old object went";
+    EXPECT_EQ(sink.events(), (Events{penDown(), penPoint(0, 0)}));
+    EXPECT_EQ(calls("scriptel_clear_screen"), clears + 1) << "the new owner's Start only";
+    EXPECT_EQ(calls("scriptel_close_device"), closesBefore + 1) << "the new owner's Start only";
+    EXPECT_EQ(vpad_device()->isOpen, 1);
+
+    vpad_queue_pen(penType, 1, 30, 40);
+    vpad_queue_pen(penType, 0, 30, 40);
+    EXPECT_TRUE(nextSink.waitForCount(4));
+    EXPECT_EQ(nextSink.events(), (Events{penDown(), penPoint(0, 0), penUp(), penPoint(0, 0)}));
+    next.reset();
+    EXPECT_EQ(nextSink.refCount, 0u);
+}
+
+// Out of memory anywhere in construction: CreateInstance answers
+// E_OUTOFMEMORY, the object's memory is given back and no settings file is
+// written; with enough memory the object is made.
+TEST(ConstructionOutOfMemory, GivesEOutOfMemoryLeaksNothingAndWritesNoSettingsFile)
+{
+    ComApartment com;
+    const std::string settingsFile = settingsFileFor();
+    DeleteFileA(settingsFile.c_str());
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(control().getClassObject(CLSID_TallowmarkSignaturePad, IID_IClassFactory, factory.putVoid()), S_OK);
+    // A first object, and a first refusal, let the runtimes set up what they
+    // keep for the thread (the C++ runtime's record of its first exception,
+    // which the refused allocation raises inside the runtime).
+    control().create().reset();
+    DeleteFileA(settingsFile.c_str());
+    {
+        AllocationFailure failure(control().module());
+        ASSERT_TRUE(failure.installed());
+        failure.failAfter(0);
+        ComPtr<ISignaturePad> refused;
+        ASSERT_EQ(factory->CreateInstance(nullptr, IID_ISignaturePad, refused.putVoid()), E_OUTOFMEMORY);
+    }
+    int refused = 0;
+    bool made = false;
+    for (int successes = 0; successes < 20 && !made; ++successes) {
+        ModuleAllocations allocations(control().module());
+        ASSERT_TRUE(allocations.installed());
+        HRESULT hr;
+        ComPtr<ISignaturePad> pad;
+        {
+            AllocationFailure failure(control().module());
+            ASSERT_TRUE(failure.installed());
+            failure.failAfter(successes);
+            hr = factory->CreateInstance(nullptr, IID_ISignaturePad, pad.putVoid());
+            made = failure.failures() == 0;
+        }
+        if (made) {
+            EXPECT_EQ(hr, S_OK);
+            EXPECT_TRUE(pad);
+            break;
+        }
+        ++refused;
+        EXPECT_EQ(hr, E_OUTOFMEMORY) << "allocation " << successes;
+        EXPECT_FALSE(pad);
+        EXPECT_EQ(allocations.live(), 0) << "allocation " << successes;
+        EXPECT_FALSE(fileExists(settingsFile)) << "allocation " << successes;
+    }
+    EXPECT_TRUE(made);
+    EXPECT_GE(refused, 4) << "the object, its connection table and its two clients";
+    DeleteFileA(settingsFile.c_str());
 }

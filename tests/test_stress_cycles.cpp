@@ -1,5 +1,6 @@
 // Sessions by the thousand with pen input flowing: Start and Stop on one
-// object, and objects made, loaded, started and released one after another.
+// object, Stop racing a Start that a sink makes from inside an event, and
+// objects made, loaded, started and released one after another.
 // Afterwards the process holds what it held before: its handles and threads,
 // the memory blocks the control took from the C runtime, and the references
 // counted on the sinks, the object and the class factory.
@@ -113,6 +114,49 @@ TEST_F(SessionCycles, StartAndStopAThousandTimesWithPenInputFlowing)
     EXPECT_EQ(sink.refCount, 1u);
     EXPECT_EQ(unadviseSink(pad.get(), cookie), S_OK);
     EXPECT_EQ(sink.refCount, 0u);
+}
+
+// A sink starts the object again from inside its events while the host's
+// thread stops it: the host's Stop always ends the reader.
+TEST_F(SessionCycles, StopRacingASinksStartAThousandTimes)
+{
+    ComPtr<ISignaturePad> pad = control().create();
+    ASSERT_TRUE(pad);
+    CountingSink sink;
+    DWORD cookie = adviseSink(pad.get(), &sink);
+    ASSERT_NE(cookie, 0u);
+    LoadOutcome loaded = loadClosingMessages(pad.get());
+    ASSERT_EQ(loaded.result, 0);
+    ISignaturePad* object = pad.get();
+    std::atomic<long long> restarts{0};
+    sink.reaction = [&](CountingSink::Kind kind) {
+        if (kind == CountingSink::Point && sink.count(CountingSink::Point) % 4 == 0) {
+            object->Start();
+            ++restarts;
+        }
+    };
+
+    PenFeeder feeder;
+    int stopped = 0;
+    ULONGLONG start = GetTickCount64();
+    for (int i = 0; i < cycles; ++i) {
+        long long before = sink.total();
+        EXPECT_EQ(pad->Start(), 0);
+        if (!moreEventsThan(sink, before))
+            break;
+        if (!returnsWithin(10000, [&] { EXPECT_EQ(pad->Stop(), 0); }))
+            break;
+        // Whichever came first, the sink's Start does not outlive the Stop.
+        EXPECT_EQ(vpad_device()->isOpen, 0) << "cycle " << i;
+        ++stopped;
+    }
+    printTiming("Stops racing a sink's Start", stopped, start);
+    feeder.stop();
+    EXPECT_EQ(stopped, cycles);
+    EXPECT_GT(restarts, 0);
+    EXPECT_EQ(vpad_device()->isOpen, 0);
+    EXPECT_EQ(sink.unpaired(), 0);
+    EXPECT_EQ(unadviseSink(pad.get(), cookie), S_OK);
 }
 
 TEST_F(SessionCycles, AThousandObjectsMadeLoadedStartedAndReleasedWithPenInputFlowing)

@@ -1,8 +1,7 @@
 // Several objects started at once in one process, on the one pad. They share
-// its device record, the record's single application slot and the
-// process-wide pen state: each report reaches at most one of them, the one
-// whose reader read it when that reader's object holds the slot, and closing
-// the pad for one object ends every reader. Nothing may crash, deliver a
+// its device record and the record's single application slot: the object
+// started last owns the pad, every report reaches it exactly once, and what
+// the others do leaves its capture running. Nothing may crash, deliver a
 // report twice, cut a delivery short or leak, whatever the order of Start,
 // Stop and release, on one host thread or on several.
 #include "process_resources.h"
@@ -12,6 +11,8 @@
 #include <array>
 #include <cstdio>
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -78,7 +79,7 @@ TEST_F(SeveralObjects, FourObjectsStartedTogetherOnOneHostThreadAHundredTimes)
             served[i] += reportsDelivered(sinks[i]) > before[i];
 
         // Released in an order that changes from round to round, while input
-        // still comes: the first release closes the pad under every reader.
+        // still comes: the capture ends when the last started goes.
         for (int stroke = 0; stroke < 5; ++stroke)
             queueStroke(strokeLength, 1);
         queued += 5 * strokeLength;
@@ -109,16 +110,114 @@ TEST_F(SeveralObjects, FourObjectsStartedTogetherOnOneHostThreadAHundredTimes)
         delivered += reportsDelivered(sink);
     }
     printf("[ figures  ] %d rounds of %zu objects started together in %llu ms; %lld of %lld reports delivered; "
-           "objects handed input, by their place in the order of Start: %d %d %d %d of %d rounds; readers still "
+           "objects handed input, by their place in the order of Start: %d %d %d %d of %d rounds; reader threads "
            "running after the input: %.2f a round\n",
         completed, objectCount, GetTickCount64() - start, delivered, queued, served[0], served[1], served[2],
         served[3], rounds + 1, static_cast<double>(readersRunning) / (rounds + 1));
     EXPECT_LE(delivered, queued) << "a report reached more than one object";
     EXPECT_GT(delivered, 0);
+    EXPECT_EQ(served[objectCount - 1], rounds + 1) << "the last started gets the input";
+    EXPECT_EQ(served[0] + served[1] + served[2], 0) << "and no other";
     EXPECT_EQ(completed, rounds);
     EXPECT_EQ(vpad_device()->isOpen, 0);
     // The host's thread, the round's four readers and the last round's, ending.
     EXPECT_TRUE(backToBaseline(baseline, allocations, 2 * objectCount + 1));
+}
+
+// Two and then four objects started, the last on the test's thread, the
+// others on a second host thread, which then stops, clears, unloads, loads
+// and releases them, and makes, loads and releases more, while 100,000
+// reports in strokes come: every one reaches the last started, once.
+TEST_F(SeveralObjects, EveryReportReachesTheObjectStartedLastWhateverTheOthersDo)
+{
+    constexpr int strokes = 5000;
+    constexpr long long reports = static_cast<long long>(strokes) * strokeLength;
+    for (size_t objects : {size_t(2), objectCount}) {
+        std::atomic<int> stage{0};      // 1: the others started, 2: the owner started, 3: input read
+        std::atomic<long long> disturbances{0};
+        std::array<CountingSink, objectCount> others;
+        TestThread otherHost([&] {
+            ComApartment apartment;
+            std::vector<ComPtr<ISignaturePad>> pads;
+            for (size_t i = 0; i + 1 < objects; ++i) {
+                pads.push_back(control().create());
+                if (!pads.back() || !adviseSink(pads.back().get(), &others[i]))
+                    return;
+                EXPECT_EQ(loadClosingMessages(pads.back().get()).result, 0);
+                EXPECT_EQ(pads.back()->Start(), 0);
+            }
+            stage = 1;
+            if (!waitUntil([&] { return stage >= 2; }))
+                return;
+            while (stage < 3) {
+                ComPtr<ISignaturePad> pad;
+                if (!pads.empty()) {
+                    pad = std::move(pads.back());
+                    pads.pop_back();
+                } else {
+                    pad = control().create();
+                }
+                pad->Stop();
+                pad->ClearTablet();
+                pad->LCDRefresh(0, 0, 0, 0, 0);
+                pad->Unload();
+                EXPECT_EQ(loadClosingMessages(pad.get()).result, 0);
+                pad->Stop();
+                pad.reset();
+                ++disturbances;
+            }
+        });
+        ASSERT_TRUE(waitUntil([&] { return stage >= 1; }, 10000));
+        ComPtr<ISignaturePad> owner = control().create();
+        ASSERT_TRUE(owner);
+        CountingSink sink;
+        ASSERT_NE(adviseSink(owner.get(), &sink), 0u);
+        ASSERT_EQ(loadClosingMessages(owner.get()).result, 0);
+        ASSERT_EQ(owner->Start(), 0);
+        long clears = vpad_call_count("scriptel_clear_screen");
+        long closes = vpad_call_count("scriptel_close_device");
+        stage = 2;
+
+        ULONGLONG start = GetTickCount64();
+        for (int stroke = 0; stroke < strokes; ++stroke) {
+            queueStroke(strokeLength, static_cast<uint16_t>(stroke % 60000 + 1));
+            // Short batches, each after a round of the others' calls.
+            if (stroke % 50 == 49) {
+                ASSERT_EQ(vpad_wait_idle(10000), 1);
+                long long batch = stroke / 50;
+                ASSERT_TRUE(waitUntil([&] { return disturbances >= batch / 4; }, 10000));
+            }
+        }
+        ASSERT_EQ(vpad_wait_idle(10000), 1);
+        // At least the objects started before the owner have had their turn.
+        EXPECT_TRUE(waitUntil([&] { return disturbances >= static_cast<long long>(objects - 1); }, 10000));
+        stage = 3;
+        ASSERT_TRUE(otherHost.join());
+        printf("[ figures  ] %zu objects: %lld of %lld reports reached the last started in %llu ms, %lld reached the "
+               "others, while the other host thread made %lld rounds of calls on the others\n",
+            objects, reportsDelivered(sink), reports, GetTickCount64() - start,
+            reportsDelivered(others[0]) + reportsDelivered(others[1]) + reportsDelivered(others[2]),
+            disturbances.load());
+
+        EXPECT_EQ(sink.count(CountingSink::Down), strokes);
+        EXPECT_EQ(sink.count(CountingSink::Up), strokes);
+        EXPECT_EQ(reportsDelivered(sink), reports);
+        EXPECT_EQ(sink.irregular(), 0);
+        EXPECT_EQ(sink.unpaired(), 0);
+        for (const CountingSink& other : others) {
+            EXPECT_EQ(other.total(), 0);
+            EXPECT_EQ(other.refCount, 0u);
+        }
+        EXPECT_EQ(vpad_call_count("scriptel_clear_screen"), clears) << "the others cleared the owner's display";
+        EXPECT_EQ(vpad_call_count("scriptel_close_device"), closes) << "the others closed the owner's pad";
+        EXPECT_EQ(vpad_device()->isOpen, 1);
+
+        // The owner stops: the pad closes.
+        EXPECT_EQ(owner->Stop(), 0);
+        EXPECT_EQ(vpad_device()->isOpen, 0);
+        owner.reset();
+        EXPECT_EQ(sink.refCount, 0u);
+    }
 }
 
 TEST_F(SeveralObjects, FourHostThreadsEachStartingAndReleasingItsOwnObjectsAtOnce)

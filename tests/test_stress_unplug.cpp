@@ -1,7 +1,8 @@
 // The pad unplugged in the middle of a stroke, again and again: the reader
-// thread ends by itself, Stop and Unload return, a Load without the pad says
-// so, and once the pad is plugged back in a new Load finds it and capture
-// goes on. Also with the host releasing its object right after the unplug.
+// thread closes the stroke with PenUp and ends by itself, Stop and Unload
+// return, a Load without the pad says so, and once the pad is plugged back
+// in a new Load finds it and capture goes on with a new stroke. Also with
+// the host releasing its object right after the unplug.
 #include "process_resources.h"
 #include "stress_testing.h"
 
@@ -18,12 +19,12 @@ constexpr int shortStroke = 10;     // contact reports of a stroke the pad loses
 constexpr int longStroke = 3000;    // a stroke still being delivered when the pad goes
 constexpr DWORD callBoundMs = 10000;
 
-// The stroke of queueStroke(length, y) as a sink receives it with the pen
-// already down: every position, then the pen-up.
-Events continuedStroke(int length, LONG y)
+// The stroke of queueStroke(length, y) as a sink receives it: PenDown, every
+// position after the first, then the pen-up.
+Events wholeStroke(int length, LONG y)
 {
-    Events events;
-    for (int x = 1; x < length; ++x)
+    Events events{penDown(), penPoint(0, 0)};
+    for (int x = 2; x < length; ++x)
         events.push_back(penPoint(x, y));
     events.push_back(penUp());
     events.push_back(penPoint(0, 0));
@@ -57,7 +58,8 @@ protected:
     // Starts a stroke and unplugs the pad in its middle: in even rounds once
     // the reader has delivered a stroke without its pen-up and waits for
     // more, in odd rounds while it is still delivering a long stroke.
-    // Returns the reader thread, which must then end by itself.
+    // Returns the reader thread, which must then close the stroke and end by
+    // itself.
     UniqueHandle unplugMidStroke(int round, ActingSink& sink)
     {
         sink.clear();
@@ -84,6 +86,14 @@ protected:
             EXPECT_EQ(WaitForSingleObject(reader.get(), callBoundMs), WAIT_OBJECT_0) << "the reader did not end";
         }
         EXPECT_EQ(vpad_device()->isOpen, 0);
+        events = sink.events();
+        EXPECT_GE(events.size(), 4u);
+        if (events.size() >= 4) {
+            EXPECT_EQ(events.front(), penDown());
+            EXPECT_EQ(Events(events.end() - 2, events.end()), (Events{penUp(), penPoint(0, 0)}))
+                << "the stroke the pad lost was closed";
+            EXPECT_EQ(events.back().threadId, events.front().threadId);
+        }
         return reader;
     }
 
@@ -126,13 +136,11 @@ TEST_F(PadUnplugged, UnpluggedMidStrokeAndPluggedBackInAHundredTimes)
         vpad_connect(padName);
         loadFindingThePad(pad.get());
         EXPECT_EQ(pad->Start(), 0);
-        // The pen state is one for the process and only input changes it:
-        // the stroke the pad lost never ended, so the host sees the next
-        // stroke continue it, without a PenDown.
+        // The stroke the pad lost was closed: the next one is a stroke of its own.
         sink.clear();
         queueStroke(8, static_cast<uint16_t>(number + 1));
         EXPECT_EQ(vpad_wait_idle(callBoundMs), 1);
-        Events expected = continuedStroke(8, number + 1);
+        Events expected = wholeStroke(8, number + 1);
         EXPECT_TRUE(sink.waitForCount(expected.size()));
         EXPECT_EQ(sink.events(), expected);
         ++completed;

@@ -27,6 +27,7 @@ struct Received {
     uint16_t y;
     std::string button;
     DWORD thread;
+    bool noButtonRecord = false;
 };
 
 Received decode(scriptel_device* device, const void* report, int type)
@@ -36,7 +37,9 @@ Received decode(scriptel_device* device, const void* report, int type)
     if ((type & 0xff) == SCRIPTEL_REPORT_BUTTON) {
         const uint8_t* button;
         memcpy(&button, bytes + 8, sizeof button);
-        received.button = reinterpret_cast<const char*>(button + 42);
+        received.noButtonRecord = button == nullptr;
+        if (button)
+            received.button = reinterpret_cast<const char*>(button + 42);
     } else {
         received.contact = bytes[1];
         memcpy(&received.x, bytes + 6, sizeof received.x);
@@ -353,10 +356,11 @@ TEST_F(VirtualPad, DeliversReportsInOrderOnTheReadingThread)
     vpad_queue_report(257);
     vpad_queue_button("a-name-of-exactly-31-characters-and-then-some");
     vpad_queue_report(SCRIPTEL_REPORT_BUTTON);
+    vpad_queue_button(nullptr);
 
     ASSERT_EQ(scriptel_device_read(device), 1);
     std::vector<Received> got = inbox.take();
-    ASSERT_EQ(got.size(), 7u);
+    ASSERT_EQ(got.size(), 8u);
     for (const Received& received : got) {
         EXPECT_EQ(received.device, device);
         EXPECT_EQ(received.thread, GetCurrentThreadId());
@@ -377,10 +381,40 @@ TEST_F(VirtualPad, DeliversReportsInOrderOnTheReadingThread)
     EXPECT_EQ(got[4].contact, 0);
     EXPECT_EQ(got[4].x, 0);
     EXPECT_EQ(got[4].y, 0);
-    EXPECT_EQ(got[5].button, "a-name-of-exactly-31-characters");
+    EXPECT_EQ(got[5].button, "a-name-of-exactly-31-characters-and-then-some") << "names are kept whole";
     EXPECT_EQ(got[6].type, 253);
+    EXPECT_FALSE(got[6].noButtonRecord);
     EXPECT_EQ(got[6].button, "");
+    EXPECT_EQ(got[7].type, 253);
+    EXPECT_TRUE(got[7].noButtonRecord);
     EXPECT_EQ(vpad_wait_idle(0), 1);
+}
+
+TEST_F(VirtualPad, RangeRecordIsWrittenAtTheChosenSize)
+{
+    // Called as the platform's convention has it, with space of the test's
+    // own: the caller's space first, the device second, the space returned.
+    using RangeCall = void*(__cdecl*)(void*, scriptel_device*);
+    auto call = reinterpret_cast<RangeCall>(reinterpret_cast<void (*)()>(&scriptel_get_coordinate_range));
+    vpad_set_coordinate_range(300, 200);
+    for (unsigned size : {12u, 16u, 256u}) {
+        ASSERT_EQ(vpad_set_range_record_size(size), 1);
+        uint8_t space[300] = {};
+        EXPECT_EQ(call(space, device), space);
+        uint16_t width, height;
+        memcpy(&width, space + 4, sizeof width);
+        memcpy(&height, space + 8, sizeof height);
+        EXPECT_EQ(width, 300);
+        EXPECT_EQ(height, 200);
+        for (unsigned i = 0; i < sizeof space; ++i) {
+            bool field = (i >= 4 && i < 6) || (i >= 8 && i < 10);
+            if (!field) {
+                ASSERT_EQ(space[i], i < size ? 0xA5 : 0) << "size " << size << ", byte " << i;
+            }
+        }
+    }
+    EXPECT_EQ(vpad_set_range_record_size(9), 0);
+    EXPECT_EQ(vpad_set_range_record_size(4097), 0);
 }
 
 TEST_F(VirtualPad, ReportsQueuedWhileAnotherThreadReadsArriveInOrder)

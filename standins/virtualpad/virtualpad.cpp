@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -39,6 +40,14 @@ constexpr char defaultName[] = "ST-1500 Virtual";
 constexpr uint16_t defaultWidth = 15360;
 constexpr uint16_t defaultHeight = 9600;
 constexpr LONGLONG maxRecordingFile = 16 * 1024 * 1024;
+// The range record as the vendor's header lays it out; a library may make it
+// larger, and the caller cannot know by how much.
+constexpr unsigned defaultRangeRecordSize = 12;
+constexpr unsigned minRangeRecordSize = offsetof(scriptel_coordinate_range, height) + sizeof(uint16_t);
+constexpr unsigned maxRangeRecordSize = 4096;
+// What the rest of a range record holds: not zero, so a reader of bytes
+// other than the two fields sees it.
+constexpr uint8_t rangeRecordFill = 0xA5;
 
 enum Call {
     CallInit,
@@ -64,15 +73,16 @@ const char* const callNames[CallKinds] = {
 };
 
 // One input report as the callback receives it. A button report points at
-// the button record beside it; that pointer is set just before delivery,
-// once the report has stopped moving between vectors.
+// the button record beside it, the name after the library's 42 bytes; that
+// pointer is set just before delivery, once the report has stopped moving
+// between vectors.
 struct Report {
     int type;
     union {
         scriptel_pen_report pen;
         scriptel_button_report button;
     } data;
-    scriptel_button buttonRecord;
+    std::string buttonRecord;   // empty: the report points at no record
 };
 
 Report penReport(int type, bool contact, uint16_t x, uint16_t y)
@@ -89,14 +99,18 @@ Report buttonReport(const char* name)
 {
     Report report = {};
     report.type = SCRIPTEL_REPORT_BUTTON;
-    if (name)
-        copyString(report.buttonRecord.name, name);
+    if (name) {
+        report.buttonRecord.assign(offsetof(scriptel_button, name), '\0');
+        report.buttonRecord.append(name);
+        report.buttonRecord.push_back('\0');
+    }
     return report;
 }
 
 Report plainReport(int type)
 {
-    Report report = {};
+    // A button report of this kind still points at a record: its name is empty.
+    Report report = (type & 0xff) == SCRIPTEL_REPORT_BUTTON ? buttonReport("") : Report{};
     report.type = type;
     return report;
 }
@@ -111,6 +125,7 @@ struct Pad {
     bool connected;
     int openResult;
     uint16_t rangeWidth, rangeHeight;
+    unsigned rangeRecordSize;
     scriptel_input_callback callback = nullptr;
     std::vector<Report> pending;
     // Bumped by every close and unplug: a read compares it with the value it
@@ -138,6 +153,7 @@ struct Pad {
         openResult = 1;
         rangeWidth = defaultWidth;
         rangeHeight = defaultHeight;
+        rangeRecordSize = defaultRangeRecordSize;
         device.isOpen = 0;
         device.width = defaultWidth;
         device.height = defaultHeight;
@@ -322,16 +338,21 @@ int __cdecl scriptel_open_device(scriptel_device* device)
     return pad.openResult;
 }
 
-scriptel_coordinate_range __cdecl scriptel_get_coordinate_range(scriptel_device* device)
+// scriptel_get_coordinate_range, exported under that name by virtualpad.def:
+// a record returned by value arrives through a hidden pointer to the caller's
+// space, passed first, and the call gives that pointer back. Written out as
+// such, the record can have the size the control interface chose.
+extern "C" void* __cdecl vpadCoordinateRange(void* record, scriptel_device* device)
 {
     count(CallGetCoordinateRange);
-    scriptel_coordinate_range range = {};
     ExclusiveGuard guard(pad.lock);
-    if (device == &pad.device) {
-        range.width = pad.rangeWidth;
-        range.height = pad.rangeHeight;
-    }
-    return range;
+    auto* bytes = static_cast<uint8_t*>(record);
+    memset(bytes, rangeRecordFill, pad.rangeRecordSize);
+    uint16_t width = device == &pad.device ? pad.rangeWidth : 0;
+    uint16_t height = device == &pad.device ? pad.rangeHeight : 0;
+    memcpy(bytes + offsetof(scriptel_coordinate_range, width), &width, sizeof width);
+    memcpy(bytes + offsetof(scriptel_coordinate_range, height), &height, sizeof height);
+    return record;
 }
 
 int __cdecl scriptel_clear_screen(scriptel_device* device)
@@ -394,8 +415,8 @@ int __cdecl scriptel_device_read(scriptel_device* device)
         }
         if (!callback)
             break;
-        if ((report.type & 0xff) == SCRIPTEL_REPORT_BUTTON)
-            report.data.button.button = &report.buttonRecord;
+        if (!report.buttonRecord.empty())
+            report.data.button.button = reinterpret_cast<const scriptel_button*>(report.buttonRecord.data());
         callback(&pad.device, &report.data, report.type);
     }
 
@@ -449,6 +470,15 @@ void __cdecl vpad_set_coordinate_range(uint16_t width, uint16_t height)
     ExclusiveGuard guard(pad.lock);
     pad.rangeWidth = width;
     pad.rangeHeight = height;
+}
+
+int __cdecl vpad_set_range_record_size(unsigned bytes)
+{
+    if (bytes < minRangeRecordSize || bytes > maxRangeRecordSize)
+        return 0;
+    ExclusiveGuard guard(pad.lock);
+    pad.rangeRecordSize = bytes;
+    return 1;
 }
 
 void __cdecl vpad_set_device_extent(uint16_t width, uint16_t height)

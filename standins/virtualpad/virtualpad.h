@@ -32,10 +32,16 @@ VPAD_API void __cdecl vpad_set_open_result(int result);
 // by 9600) and those held in the device record (default 15360 by 9600).
 VPAD_API void __cdecl vpad_set_coordinate_range(uint16_t width, uint16_t height);
 VPAD_API void __cdecl vpad_set_device_extent(uint16_t width, uint16_t height);
+// How many bytes scriptel_get_coordinate_range writes through the caller's
+// pointer (12 at load, the fields' layout; anything from 10 to 4096): a
+// library may use a larger record than the fields need. The bytes other than
+// the two fields hold 0xA5. Returns 0, changing nothing, for another size.
+VPAD_API int __cdecl vpad_set_range_record_size(unsigned bytes);
 
-// Input reports, delivered in order by the next scriptel_device_read. Button
-// names are cut to 31 characters; a type 253 from vpad_queue_report points at
-// a button record with an empty name.
+// Input reports, delivered in order by the next scriptel_device_read. A
+// button record holds the whole name, however long, and no byte after its
+// terminator; a null name queues a button report that points at no record.
+// A type 253 from vpad_queue_report points at a record with an empty name.
 VPAD_API void __cdecl vpad_queue_pen(int type, int contact, uint16_t x, uint16_t y);
 VPAD_API void __cdecl vpad_queue_button(const char* name);
 VPAD_API void __cdecl vpad_queue_report(int type);   // a report of any type code, zero payload
