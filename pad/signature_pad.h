@@ -35,6 +35,24 @@ struct InkRecord {
     BYTE data[20];
 };
 
+// The six persisted settings, as one record.
+struct StoredSettings {
+    double padWidthInches;
+    double timeoutPeriod;
+    PadParameters padParameters;
+    LONG inkWeight;
+    PadPoint originPoint;
+    COLORREF inkColor;
+};
+
+// What reading the settings file found.
+enum class SettingsFileState {
+    Read,           // read: the bound storage holds what it stores
+    Missing,        // no file (or no file name)
+    Unreadable,     // there, but could not be opened: held open elsewhere, say
+    NotUnderstood,  // there and readable, but not in a form the component reads
+};
+
 class SignaturePad final : public ISignaturePad {
 public:
     // Copies of the connection objects and enumerators belong to the same
@@ -313,6 +331,12 @@ public:
     LONG STDMETHODCALLTYPE InkWeight() override;
     HRESULT STDMETHODCALLTYPE ShowProperties() override;
 
+    // The settings file (stored_settings.cpp). Reading it again keeps every
+    // value this object changed since it last read or saved the file; saving
+    // reads it again first and writes nothing over a file it cannot read.
+    SettingsFileState rereadSettings();
+    void saveSettings();
+
     // Fields, in declaration order.
     _IPrelvaneClient* propertiesClient;
     _IConnectionPointContainer connectionPointContainer;
@@ -350,6 +374,9 @@ private:
     void emptyInkList();
     void setUpSettings();
     void tearDownSettings();
+    SettingsFileState readSettingsFile();
+    StoredSettings currentSettings() const;
+    void saveChangedSettings();
 
     // Device session (session.cpp).
     static DWORD WINAPI readerThreadProc(void* parameter);
@@ -365,5 +392,6 @@ private:
     UniqueHandle readerHandle;          // the reader thread, owned until it has ended
     std::atomic<bool> destroying{false};
     bool freeWhenReaderEnds = false;    // the last reference went on the reader thread
-    bool savedSettingsUnread = false;   // the settings file was there but could not be read
+    WCHAR settingsFile[260] = L"";      // the file this object's settings live in; empty: none
+    StoredSettings storedSettings{};    // what that file holds, as this object last read or saved it
 };

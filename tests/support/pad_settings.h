@@ -38,6 +38,10 @@ ComPtr<IStream> settingsStream(const std::string& text);
 // The text an IPersistStream::Save wrote into a stream.
 std::string streamText(IStream* stream);
 
+// Writes values into an object's fields through its component's
+// IPersistStream, as another writer of its storage would.
+void loadSettingsInto(IUnknown* object, const PadSettings& values);
+
 // The properties component behind an object, reached through its
 // IPersistStream; null when the object has none.
 ComPtr<IPrelvane> propertiesComponentOf(IUnknown* object);
