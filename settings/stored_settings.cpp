@@ -51,6 +51,24 @@ bool setAside(const WCHAR* path, std::wstring& aside)
     return false;
 }
 
+// Which file is at the path, and how it stands: false, with the error, when
+// it cannot be opened for reading. Opened sharing everything, so that no
+// reader or writer of it is kept out meanwhile.
+bool probeFile(const WCHAR* path, BY_HANDLE_FILE_INFORMATION& info, DWORD& error)
+{
+    UniqueFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    error = file ? ERROR_SUCCESS : GetLastError();
+    return file && GetFileInformationByHandle(file.get(), &info);
+}
+
+bool sameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b)
+{
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow && a.nFileSizeHigh == b.nFileSizeHigh &&
+           a.nFileSizeLow == b.nFileSizeLow && same(a.ftLastWriteTime, b.ftLastWriteTime);
+}
+
 } // namespace
 
 StoredSettings SignaturePad::currentSettings() const
@@ -60,9 +78,10 @@ StoredSettings SignaturePad::currentSettings() const
 
 // Has the component load the file. When it reads nothing from a file that
 // is there, the file itself tells why: one that cannot be opened is held
-// elsewhere and may be read later; one that this object can open, and so
-// keep unchanged while the component tries again, is not in a form the
-// component reads.
+// elsewhere and may be read later. One that can be opened before and after
+// the component tries again, and is the same unchanged file both times, is
+// not in a form the component reads; one that changed meanwhile is left
+// for the next read to judge.
 SettingsFileState SignaturePad::readSettingsFile()
 {
     VARIANT_BOOL loaded = VARIANT_FALSE;
@@ -71,15 +90,16 @@ SettingsFileState SignaturePad::readSettingsFile()
         return SettingsFileState::Read;
     if (!settingsFile[0])
         return SettingsFileState::Missing;
-    UniqueFile held(CreateFileW(settingsFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!held) {
-        DWORD error = GetLastError();
+    BY_HANDLE_FILE_INFORMATION before, after;
+    DWORD error = ERROR_SUCCESS;
+    if (!probeFile(settingsFile, before, error))
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? SettingsFileState::Missing
                                                                              : SettingsFileState::Unreadable;
-    }
     properties->LoadSettings(&loaded);
-    return loaded ? SettingsFileState::Read : SettingsFileState::NotUnderstood;
+    if (loaded)
+        return SettingsFileState::Read;
+    return probeFile(settingsFile, after, error) && sameFile(before, after) ? SettingsFileState::NotUnderstood
+                                                                            : SettingsFileState::Unreadable;
 }
 
 // Loading writes every stored value into the fields; the values this object

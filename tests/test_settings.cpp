@@ -192,8 +192,11 @@ TEST_F(Settings, AFileHoldingSomeSettingsGivesThoseAndLeavesTheOthersAtTheirDefa
 // too large) gives the defaults and stays as it is while nothing changes;
 // the first save moves it aside, each beside the ones before, and writes a
 // whole file in its place.
-TEST_F(Settings, AnUnreadableFileIsKeptAndMovedAsideBeforeTheFirstSaveOverIt)
+class SettingsReadVariants : public Settings, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(SettingsReadVariants, AnUnreadableFileIsKeptAndMovedAsideBeforeTheFirstSaveOverIt)
 {
+    PrelvaneReadVariant variant(GetParam());
     std::string valid = settingsfile::format(settingsEntries(changedSettings()));
     std::string damaged = valid;
     damaged[valid.find("pen width") + 1] ^= 0x20;
@@ -224,6 +227,8 @@ TEST_F(Settings, AnUnreadableFileIsKeptAndMovedAsideBeforeTheFirstSaveOverIt)
         expectSame(readPadSettings(readFile(settingsFileFor())), saved);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Components, SettingsReadVariants, ::testing::ValuesIn(prelvaneReadVariants));
 
 // Objects in two processes save over and over at the same time, each a set
 // of values of its own: every object made meanwhile reads one whole set, and

@@ -279,8 +279,11 @@ TEST_F(SettingsPageTwoProcesses, AnOkSurvivesTheReleaseOfAnObjectMadeBeforeItInA
 // An object made while another program held the file open has the defaults.
 // While the file stays held its page's OK writes nothing; once it is free,
 // the page reads it first, and its OK keeps every other stored setting.
-TEST_F(SettingsPage, AFileHeldOpenAtConstructionIsReadByThePageAndKeepsTheOtherSettings)
+class SettingsPageReadVariants : public SettingsPage, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(SettingsPageReadVariants, AFileHeldOpenAtConstructionIsReadByThePageAndKeepsTheOtherSettings)
 {
+    PrelvaneReadVariant variant(GetParam());
     PadSettings stored;
     stored.padWidthInches = 5.5;
     stored.timeoutPeriod = 30.0;
@@ -321,6 +324,8 @@ TEST_F(SettingsPage, AFileHeldOpenAtConstructionIsReadByThePageAndKeepsTheOtherS
     expected.padWidthInches = 7;
     EXPECT_EQ(readFile(settingsFileFor()), settingsfile::format(settingsEntries(expected)));
 }
+
+INSTANTIATE_TEST_SUITE_P(Components, SettingsPageReadVariants, ::testing::ValuesIn(prelvaneReadVariants));
 
 TEST_F(SettingsPage, WidthTextIsReadLikeAtofWithoutARangeCheck)
 {
