@@ -39,6 +39,24 @@ struct InkRecord {
 class SinkList;
 class SinkReference;
 
+// The six persisted settings, as one record.
+struct StoredSettings {
+    double padWidthInches;
+    double timeoutPeriod;
+    PadParameters padParameters;
+    LONG inkWeight;
+    PadPoint originPoint;
+    COLORREF inkColor;
+};
+
+// What reading the settings file found.
+enum class SettingsFileState {
+    Read,           // read: the bound storage holds what it stores
+    Missing,        // no file (or no file name)
+    Unreadable,     // there, but could not be opened: held open elsewhere, say
+    NotUnderstood,  // there and readable, but not in a form the component reads
+};
+
 class SignaturePad final : public ISignaturePad {
 public:
     // Copies of the connection objects and enumerators belong to the same
@@ -336,6 +354,12 @@ public:
     LONG STDMETHODCALLTYPE InkWeight() override;
     HRESULT STDMETHODCALLTYPE ShowProperties() override;
 
+    // The settings file (stored_settings.cpp). Reading it again keeps every
+    // value this object changed since it last read or saved the file; saving
+    // reads it again first and writes nothing over a file it cannot read.
+    SettingsFileState rereadSettings();
+    void saveSettings();
+
     // Fields, in declaration order.
     _IPrelvaneClient* propertiesClient;
     _IConnectionPointContainer connectionPointContainer;
@@ -378,6 +402,9 @@ private:
     // False, with nothing set up, when memory for the client objects runs out.
     bool setUpSettings();
     void tearDownSettings();
+    SettingsFileState readSettingsFile();
+    StoredSettings currentSettings() const;
+    void saveChangedSettings();
 
     // Device session (session.cpp).
     static DWORD WINAPI readerThreadProc(void* parameter);
@@ -400,7 +427,6 @@ private:
     UniqueHandle readerHandle;          // the reader thread, owned until it has ended
     std::atomic<bool> destroying{false};
     bool freeWhenReaderEnds = false;    // the last reference went on the reader thread
-    bool savedSettingsUnread = false;   // the settings file was there but could not be read
     bool whole = false;                 // construction got all the memory it needed
     // Under the session lock: a thread waits for the reader to end, so a
     // Start from inside its events cannot take the stop request back.
@@ -420,4 +446,6 @@ private:
     // the pen is up.
     LONG lastPenX = -1;
     LONG lastPenY = -1;
+    WCHAR settingsFile[260] = L"";      // the file this object's settings live in; empty: none
+    StoredSettings storedSettings{};    // what that file holds, as this object last read or saved it
 };

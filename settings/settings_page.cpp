@@ -197,6 +197,9 @@ void initializePage(HWND page, SignaturePad* pad)
 {
     SetWindowLongPtrA(page, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(pad));
     fillOwnModuleName();
+    // The page shows what the file holds now: another object may have saved
+    // since this one read it, or it could not be read then.
+    pad->rereadSettings();
     repeatSnapshotOperation(pad, &IPrelvane::SaveSnapshot, 2);
     selectActiveRow(page, pad);
     showPadWidth(page, pad);
@@ -234,7 +237,8 @@ void handleCommand(HWND page, SignaturePad* pad, int id, HWND control)
     }
 }
 
-// OK (closing) saves the settings while the active row stays chosen, or asks
+// OK (closing) saves the settings while the active row stays chosen (over
+// what the file holds now, and never over a file that cannot be read), or asks
 // the host to switch to the chosen row's module; Apply only moves the
 // snapshot that Cancel returns to.
 void applyPage(HWND page, SignaturePad* pad, bool closing)
@@ -247,8 +251,7 @@ void applyPage(HWND page, SignaturePad* pad, bool closing)
     }
     int row = checkedRow(page);
     if (row == activePadRow) {
-        if (pad->properties)
-            pad->properties->SaveSettings();
+        pad->saveSettings();
     } else if (const WCHAR* module = padModuleName(row)) {
         if (pad->hostServices)
             pad->hostServices->ChangeSignaturePad(module);

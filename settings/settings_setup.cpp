@@ -51,18 +51,17 @@ bool moduleBaseName(char (&baseName)[260])
 // "<dataFolder>\Settings\<base name>.settings", or the empty string when
 // there is no data folder or the path does not fit: the object then keeps no
 // settings file rather than one under a cut-off name.
-UniqueBstr settingsFilePath()
+void formatSettingsFilePath(WCHAR (&widePath)[260])
 {
     char baseName[260];
     char path[260];
-    WCHAR widePath[260] = L"";
+    widePath[0] = L'\0';
     if (dataFolder[0] && moduleBaseName(baseName)) {
         int length = snprintf(path, sizeof path, "%s\\Settings\\%s.settings", dataFolder, baseName);
         if (length > 0 && static_cast<size_t>(length) < sizeof path &&
             !MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, ARRAYSIZE(widePath)))
             widePath[0] = L'\0';
     }
-    return UniqueBstr(SysAllocString(widePath));
 }
 
 } // namespace
@@ -83,7 +82,8 @@ bool SignaturePad::setUpSettings()
     if (properties) {
         properties->SetClient(propertiesClient);
         properties->SetPageClient(propertyPageClient, TRUE);
-        properties->SetSettingsFile(settingsFilePath().get());
+        formatSettingsFilePath(settingsFile);
+        properties->SetSettingsFile(UniqueBstr(SysAllocString(settingsFile)).get());
         for (const PersistedSetting& setting : persistedSettings(*this)) {
             properties->DeclareProperty(setting.name, nullptr);
             properties->BindPropertyStorage(setting.name, setting.typeCode, setting.storage, setting.byteCount);
@@ -94,14 +94,12 @@ bool SignaturePad::setUpSettings()
     strcpy(padDisplayName, "Scriptel ST-1500 LCD");
     strcpy(deviceModel, "(ST-15000)");
 
-    VARIANT_BOOL loaded = VARIANT_FALSE;
-    // A settings file that is there but could not be read (held open
-    // elsewhere, say) keeps what it holds: the object works with its
-    // defaults and does not save them over it when it goes.
-    if (properties)
-        savedSettingsUnread = FAILED(properties->LoadSettings(&loaded));
-    if (!loaded)
+    // A file that could not be read leaves the defaults, and keeps what it
+    // holds: only a save of values changed here, or the page's OK, may
+    // replace it (stored_settings.cpp).
+    if (!properties || readSettingsFile() != SettingsFileState::Read)
         propertiesClient->InitializeDefaults();
+    storedSettings = currentSettings();
 
     // Whatever the file held, the pad parameters describe the pad's extent.
     memset(&padParameters, 0, sizeof padParameters);
@@ -110,15 +108,14 @@ bool SignaturePad::setUpSettings()
     return true;
 }
 
-// Saves the settings (unless they could not be read), then takes the
-// object's storage away from the component and the object away from the
-// clients: the component and the clients may outlive the object when others
-// still hold them.
+// Saves the settings when they changed since they were last read or saved,
+// or when there is no file yet, then takes the object's storage away from
+// the component and the object away from the clients: the component and the
+// clients may outlive the object when others still hold them.
 void SignaturePad::tearDownSettings()
 {
     if (properties) {
-        if (!savedSettingsUnread)
-            properties->SaveSettings();
+        saveChangedSettings();
         for (const PersistedSetting& setting : persistedSettings(*this))
             properties->BindPropertyStorage(setting.name, setting.typeCode, nullptr, 0);
     }

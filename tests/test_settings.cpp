@@ -4,17 +4,43 @@
 // trip, and an object whose component cannot be created.
 #include "testing.h"
 #include "pad_settings.h"
+#include "process_resources.h"
 
 #include <commctrl.h>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace {
 
-// Every case starts and ends without the control's settings file.
+// Where the control moves a settings file it cannot read: the first, then
+// the second and on.
+std::string setAsideFile(int number)
+{
+    return settingsFileFor() + ".unreadable" + (number > 1 ? "." + std::to_string(number) : "");
+}
+
+void removeSettingsFiles()
+{
+    DeleteFileA(settingsFileFor().c_str());
+    for (int number = 1; number <= 8; ++number)
+        DeleteFileA(setAsideFile(number).c_str());
+}
+
+// Every case starts and ends without the control's settings file; a second
+// process of a case leaves the file to the first.
 class Settings : public ::testing::Test {
 protected:
-    void SetUp() override { DeleteFileA(settingsFileFor().c_str()); }
-    void TearDown() override { DeleteFileA(settingsFileFor().c_str()); }
+    void SetUp() override
+    {
+        if (testChildRole().empty())
+            removeSettingsFiles();
+    }
+    void TearDown() override
+    {
+        if (testChildRole().empty())
+            removeSettingsFiles();
+    }
 
     ComApartment com;
 };
@@ -62,15 +88,6 @@ ComPtr<IPersistStream> persistOf(IUnknown* object)
     return persist;
 }
 
-// Writes values into an object's fields through its IPersistStream.
-void loadInto(ISignaturePad* pad, const PadSettings& values)
-{
-    ComPtr<IPersistStream> persist = persistOf(pad);
-    ASSERT_TRUE(persist);
-    ComPtr<IStream> stream = settingsStream(settingsfile::format(settingsEntries(values)));
-    ASSERT_EQ(persist->Load(stream.get()), S_OK);
-}
-
 // What an object's fields hold, the pad parameters included, as its
 // IPersistStream writes them.
 PadSettings savedFrom(ISignaturePad* pad)
@@ -114,7 +131,7 @@ TEST_F(Settings, ValuesChangedInAnObjectSurviveItAndTheNextObjectReadsThemBack)
     PadSettings changed = changedSettings();
     {
         ComPtr<ISignaturePad> pad = control().create();
-        loadInto(pad.get(), changed);
+        loadSettingsInto(pad.get(), changed);
         expectFields(pad.get(), changed);
     }
     // Saved as the object held them, pad parameters included.
@@ -162,15 +179,105 @@ TEST_F(Settings, AFileHoldingSomeSettingsGivesThoseAndLeavesTheOthersAtTheirDefa
     expectFields(pad.get(), expected);
 }
 
-TEST_F(Settings, ADamagedFileGivesTheDefaultsAndIsReplacedByAWholeOneAtDestruction)
+// A file the component cannot read (cut short, damaged, of a later version,
+// too large) gives the defaults and stays as it is while nothing changes;
+// the first save moves it aside, each beside the ones before, and writes a
+// whole file in its place.
+class SettingsReadVariants : public Settings, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(SettingsReadVariants, AnUnreadableFileIsKeptAndMovedAsideBeforeTheFirstSaveOverIt)
 {
+    PrelvaneReadVariant variant(GetParam());
     std::string valid = settingsfile::format(settingsEntries(changedSettings()));
-    writeTextFile(settingsFileFor(), valid.substr(0, valid.size() / 2));
-    {
-        ComPtr<ISignaturePad> pad = control().create();
-        expectFields(pad.get(), PadSettings());
+    std::string damaged = valid;
+    damaged[valid.find("pen width") + 1] ^= 0x20;
+    std::string laterVersion = valid;
+    laterVersion.replace(0, strlen("PrelvaneSettings 1"), "PrelvaneSettings 2");
+    const std::string unreadable[] = {
+        valid.substr(0, valid.size() / 2), damaged, laterVersion,
+        valid + std::string(settingsfile::maxFileSize, '#'),
+    };
+    PadSettings saved;
+    saved.inkWeight = 7;
+    for (int number = 1; number <= 4; ++number) {
+        const std::string& stored = unreadable[number - 1];
+        writeTextFile(settingsFileFor(), stored);
+        {
+            ComPtr<ISignaturePad> pad = control().create();
+            expectFields(pad.get(), PadSettings());
+        }
+        EXPECT_EQ(readFile(settingsFileFor()), stored) << number;
+        EXPECT_FALSE(fileExists(setAsideFile(number))) << number;
+
+        saved.inkColor = RGB(number, 0, 0);
+        {
+            ComPtr<ISignaturePad> pad = control().create();
+            loadSettingsInto(pad.get(), saved);
+        }
+        EXPECT_EQ(readFile(setAsideFile(number)), stored) << number;
+        expectSame(readPadSettings(readFile(settingsFileFor())), saved);
     }
-    expectSame(readPadSettings(readFile(settingsFileFor())), PadSettings());
+}
+
+INSTANTIATE_TEST_SUITE_P(Components, SettingsReadVariants, ::testing::ValuesIn(prelvaneReadVariants));
+
+// Objects in two processes save over and over at the same time, each a set
+// of values of its own: every object made meanwhile reads one whole set, and
+// the file ends as one whole set of the one or the other.
+TEST_F(Settings, TwoProcessesSavingAtOnceLeaveOneWholeFile)
+{
+    constexpr int saves = 50;
+    // Each writer's round gives every setting a value of its own.
+    auto roundValues = [](int writer, int round) {
+        PadSettings values;
+        values.padWidthInches = writer * 100 + round;
+        values.timeoutPeriod = writer * 1000 + round;
+        values.inkWeight = writer * 10000 + round;
+        values.originX = writer * 100000 + round;
+        values.originY = round;
+        values.inkColor = RGB(writer, round, 0);
+        return values;
+    };
+    auto consistent = [](ISignaturePad* pad) {
+        LONG writer = pad->OriginPointX() / 100000;
+        LONG round = pad->OriginPointY();
+        return (writer == 1 || writer == 2) && pad->OriginPointX() == writer * 100000 + round &&
+               pad->WidthInInches() == writer * 100 + round && pad->PadTimeout() == writer * 1000 + round &&
+               pad->InkWeight() == writer * 10000 + round && pad->InkColor() == RGB(writer, round, 0);
+    };
+    std::string role = testChildRole();
+    int writer = role.empty() ? 1 : 2;
+    UniqueHandle ready = testEvent("concurrent-saves-" + (role.empty() ? std::to_string(GetCurrentProcessId()) : role));
+    ASSERT_TRUE(ready);
+    std::unique_ptr<TestChildProcess> other;
+    if (role.empty()) {
+        writeTextFile(settingsFileFor(), settingsfile::format(settingsEntries(roundValues(writer, 0))));
+        other = std::make_unique<TestChildProcess>("Settings.TwoProcessesSavingAtOnceLeaveOneWholeFile",
+                                                   std::to_string(GetCurrentProcessId()));
+        ASSERT_TRUE(other->started());
+        ASSERT_EQ(WaitForSingleObject(ready.get(), 60000), WAIT_OBJECT_0) << "the second process did not start";
+    } else {
+        SetEvent(ready.get());
+    }
+    int readOthers = 0;
+    for (int round = 1; round <= saves; ++round) {
+        ComPtr<ISignaturePad> pad = control().create();
+        ASSERT_TRUE(consistent(pad.get())) << "round " << round << ": width " << pad->WidthInInches();
+        readOthers += pad->OriginPointX() / 100000 != writer;
+        loadSettingsInto(pad.get(), roundValues(writer, round));
+    }
+    printf("[ figures  ] writer %d read the other's values in %d of %d rounds\n", writer, readOthers, saves);
+    if (!other)
+        return;
+    EXPECT_EQ(other->exitCode(), 0u);
+    ComPtr<ISignaturePad> last = control().create();
+    EXPECT_TRUE(consistent(last.get()));
+    WIN32_FIND_DATAA found;
+    HANDLE leftover = FindFirstFileA((settingsFileFor() + ".*.tmp").c_str(), &found);
+    EXPECT_EQ(leftover, INVALID_HANDLE_VALUE) << "a temporary file was left: " << found.cFileName;
+    if (leftover != INVALID_HANDLE_VALUE)
+        FindClose(leftover);
+    EXPECT_EQ(last->OriginPointY(), saves);
 }
 
 TEST_F(Settings, SnapshotsSaveRestoreAndDropTheObjectsValuesAsAStack)
@@ -184,9 +291,9 @@ TEST_F(Settings, SnapshotsSaveRestoreAndDropTheObjectsValuesAsAStack)
     second.padWidthInches = 3.0;
 
     ASSERT_EQ(component->SaveSnapshot(), S_OK);     // the defaults
-    loadInto(pad.get(), first);
+    loadSettingsInto(pad.get(), first);
     ASSERT_EQ(component->SaveSnapshot(), S_OK);     // first
-    loadInto(pad.get(), second);
+    loadSettingsInto(pad.get(), second);
     LONG depth = 0;
     EXPECT_EQ(component->GetSnapshotDepth(&depth), S_OK);
     EXPECT_EQ(depth, 2);
@@ -199,14 +306,14 @@ TEST_F(Settings, SnapshotsSaveRestoreAndDropTheObjectsValuesAsAStack)
     EXPECT_EQ(depth, 0);
 
     // Nothing left to restore or drop: the values stay.
-    loadInto(pad.get(), second);
+    loadSettingsInto(pad.get(), second);
     EXPECT_TRUE(FAILED(component->RestoreSnapshot()));
     EXPECT_TRUE(FAILED(component->DropSnapshot()));
     expectFields(pad.get(), second);
 
     // Dropping keeps the current values.
     ASSERT_EQ(component->SaveSnapshot(), S_OK);
-    loadInto(pad.get(), first);
+    loadSettingsInto(pad.get(), first);
     EXPECT_EQ(component->DropSnapshot(), S_OK);
     expectFields(pad.get(), first);
     EXPECT_EQ(component->GetSnapshotDepth(&depth), S_OK);
@@ -216,7 +323,7 @@ TEST_F(Settings, SnapshotsSaveRestoreAndDropTheObjectsValuesAsAStack)
 TEST_F(Settings, PersistStreamCarriesTheValuesFromOneObjectToAnother)
 {
     ComPtr<ISignaturePad> source = control().create();
-    loadInto(source.get(), changedSettings());
+    loadSettingsInto(source.get(), changedSettings());
     ComPtr<IPersistStream> persist = persistOf(source.get());
     ASSERT_TRUE(persist);
 
@@ -244,14 +351,14 @@ TEST_F(Settings, PersistStreamCarriesTheValuesFromOneObjectToAnother)
     expectSame(savedFrom(target.get()), changedSettings());
     EXPECT_EQ(targetPersist->IsDirty(), S_FALSE);
 
-    loadInto(source.get(), PadSettings());
+    loadSettingsInto(source.get(), PadSettings());
     EXPECT_EQ(persist->IsDirty(), S_FALSE) << "loading a stream sets the values it compares with";
 }
 
 TEST_F(Settings, ADamagedStreamIsRefusedAndChangesNothing)
 {
     ComPtr<ISignaturePad> pad = control().create();
-    loadInto(pad.get(), changedSettings());
+    loadSettingsInto(pad.get(), changedSettings());
     ComPtr<IPersistStream> persist = persistOf(pad.get());
     std::string text = settingsfile::format(settingsEntries(PadSettings()));
     text[text.size() / 2] ^= 0x20;
@@ -304,7 +411,7 @@ TEST(SettingsFileName, AModuleCopiedToPadOldDllKeepsPadOldSettings)
         ComPtr<ISignaturePad> pad = library.create();
         ASSERT_TRUE(pad);
         EXPECT_EQ(settingsFileOf(pad.get()), ownFile);
-        loadInto(pad.get(), changedSettings());
+        loadSettingsInto(pad.get(), changedSettings());
     }
     EXPECT_TRUE(fileExists(ownFile));
     EXPECT_FALSE(fileExists(settingsFileFor()));
@@ -415,7 +522,7 @@ TEST_F(MissingComponent, TheObjectWorksWithItsDefaultsShowsNothingAndSavesNothin
 TEST_F(Settings, TheComponentAndThePageClientOutliveTheObjectWithoutReachingIt)
 {
     ComPtr<ISignaturePad> pad = control().create();
-    loadInto(pad.get(), changedSettings());
+    loadSettingsInto(pad.get(), changedSettings());
     ComPtr<IPersistStream> persist = persistOf(pad.get());
     ComPtr<IPrelvane> component = propertiesComponentOf(pad.get());
     ComPtr<IPrelvanePageClient> pageClient;

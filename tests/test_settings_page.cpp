@@ -1,6 +1,8 @@
 // The settings page through the real sheet: ShowProperties opens it on the
 // test's thread and a second thread drives it with window messages.
 #include "settings_sheet.h"
+#include "pad_settings.h"
+#include "process_resources.h"
 
 #include <colordlg.h>
 #include <commctrl.h>
@@ -40,12 +42,37 @@ const char adminWarningText[] =
 class SettingsPage : public SettingsTest {
 protected:
     // Sets the width text and closes the sheet with OK.
-    void setWidthAndPressOk(const char* text)
+    void setWidthAndPressOk(const char* text) { setWidthAndPressOk(pad.get(), text); }
+    void setWidthAndPressOk(ISignaturePad* object, const char* text)
     {
-        EXPECT_EQ(showSettingsSheet(pad.get(), [&](const SettingsSheet& sheet) {
+        EXPECT_EQ(showSettingsSheet(object, [&](const SettingsSheet& sheet) {
             SetDlgItemTextA(sheet.page, padWidthField, text);
             pressSheetButton(sheet, PSBTN_OK);
         }), S_OK);
+    }
+};
+
+// Another object of the module changes the ink weight alone.
+PadSettings inkWeightChanged()
+{
+    PadSettings settings;
+    settings.inkWeight = 8;
+    return settings;
+}
+
+// Run again as the second process of a case, the fixture makes nothing and
+// removes nothing: the first process owns the settings file.
+class SettingsPageTwoProcesses : public SettingsPage {
+protected:
+    void SetUp() override
+    {
+        if (testChildRole().empty())
+            SettingsPage::SetUp();
+    }
+    void TearDown() override
+    {
+        if (testChildRole().empty())
+            SettingsPage::TearDown();
     }
 };
 
@@ -204,6 +231,101 @@ TEST_F(SettingsPage, OkWithTheActiveRowSavesOnceAndDropsBothSnapshots)
     EXPECT_EQ(snapshotDepth(properties.get()), 0);
     EXPECT_TRUE(services.padChanges().empty());
 }
+
+// Another object made before the OK and released after it saves only what
+// it changed itself; one that changed nothing writes nothing.
+TEST_F(SettingsPage, AnOkSurvivesTheReleaseOfObjectsMadeBeforeIt)
+{
+    ComPtr<ISignaturePad> unchanged = control().create();
+    ComPtr<ISignaturePad> changed = control().create();
+    loadSettingsInto(changed.get(), inkWeightChanged());
+    setWidthAndPressOk("5.75");
+    std::string saved = readFile(settingsFileFor());
+    unchanged.reset();
+    EXPECT_EQ(readFile(settingsFileFor()), saved);
+    changed.reset();
+    PadSettings stored = readPadSettings(readFile(settingsFileFor()));
+    EXPECT_EQ(stored.padWidthInches, 5.75);
+    EXPECT_EQ(stored.inkWeight, 8);
+}
+
+// The same with the earlier object in a second process.
+TEST_F(SettingsPageTwoProcesses, AnOkSurvivesTheReleaseOfAnObjectMadeBeforeItInAnotherProcess)
+{
+    std::string role = testChildRole();
+    std::string run = role.empty() ? std::to_string(GetCurrentProcessId()) : role;
+    UniqueHandle made = testEvent("page-ok-made-" + run);
+    UniqueHandle release = testEvent("page-ok-release-" + run);
+    ASSERT_TRUE(made && release);
+    if (!role.empty()) {
+        ComPtr<ISignaturePad> earlier = control().create();
+        loadSettingsInto(earlier.get(), inkWeightChanged());
+        SetEvent(made.get());
+        EXPECT_EQ(WaitForSingleObject(release.get(), 60000), WAIT_OBJECT_0);
+        return;
+    }
+    TestChildProcess other("SettingsPageTwoProcesses.AnOkSurvivesTheReleaseOfAnObjectMadeBeforeItInAnotherProcess",
+                           run);
+    ASSERT_TRUE(other.started());
+    ASSERT_EQ(WaitForSingleObject(made.get(), 60000), WAIT_OBJECT_0) << "the second process made no object";
+    setWidthAndPressOk("5.75");
+    SetEvent(release.get());
+    EXPECT_EQ(other.exitCode(), 0u);
+    PadSettings stored = readPadSettings(readFile(settingsFileFor()));
+    EXPECT_EQ(stored.padWidthInches, 5.75);
+    EXPECT_EQ(stored.inkWeight, 8);
+}
+
+// An object made while another program held the file open has the defaults.
+// While the file stays held its page's OK writes nothing; once it is free,
+// the page reads it first, and its OK keeps every other stored setting.
+class SettingsPageReadVariants : public SettingsPage, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(SettingsPageReadVariants, AFileHeldOpenAtConstructionIsReadByThePageAndKeepsTheOtherSettings)
+{
+    PrelvaneReadVariant variant(GetParam());
+    PadSettings stored;
+    stored.padWidthInches = 5.5;
+    stored.timeoutPeriod = 30.0;
+    stored.inkWeight = 4;
+    stored.originX = 75;
+    stored.inkColor = RGB(0, 0, 160);
+    const std::string storedText = settingsfile::format(settingsEntries(stored));
+    writeTextFile(settingsFileFor(), storedText);
+    UniqueFile holder(CreateFileA(settingsFileFor().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder);
+    ComPtr<ISignaturePad> madeWhileHeld = control().create();
+    ComPtr<ISignaturePad> editedWhileHeld = control().create();
+    EXPECT_EQ(editedWhileHeld->WidthInInches(), 4.25);
+    EXPECT_EQ(editedWhileHeld->InkWeight(), 2);
+    setWidthAndPressOk(editedWhileHeld.get(), "7");
+    holder.reset();
+    EXPECT_EQ(readFile(settingsFileFor()), storedText);
+
+    EXPECT_EQ(showSettingsSheet(madeWhileHeld.get(), [&](const SettingsSheet& sheet) {
+        EXPECT_EQ(dialogItemText(sheet.page, padWidthField), " 5.50");
+        EXPECT_EQ(madeWhileHeld->InkWeight(), 4);
+        SetDlgItemTextA(sheet.page, padWidthField, "6.25");
+        pressSheetButton(sheet, PSBTN_OK);
+    }), S_OK);
+    PadSettings expected = stored;
+    expected.padWidthInches = 6.25;
+    std::string savedText = settingsfile::format(settingsEntries(expected));
+    EXPECT_EQ(readFile(settingsFileFor()), savedText);
+
+    // The width OK'd while the file was held is still the object's own
+    // change: its next save keeps it over what the file holds.
+    EXPECT_EQ(showSettingsSheet(editedWhileHeld.get(), [&](const SettingsSheet& sheet) {
+        EXPECT_EQ(dialogItemText(sheet.page, padWidthField), " 7.00");
+        EXPECT_EQ(editedWhileHeld->InkWeight(), 4);
+        pressSheetButton(sheet, PSBTN_OK);
+    }), S_OK);
+    expected.padWidthInches = 7;
+    EXPECT_EQ(readFile(settingsFileFor()), settingsfile::format(settingsEntries(expected)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Components, SettingsPageReadVariants, ::testing::ValuesIn(prelvaneReadVariants));
 
 TEST_F(SettingsPage, WidthTextIsReadLikeAtofWithoutARangeCheck)
 {

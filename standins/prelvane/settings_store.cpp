@@ -43,13 +43,13 @@ bool isFolder(const std::wstring& path)
 // Reads a whole file of at most the settings file's size limit: S_OK; S_FALSE
 // when there is nothing to read (no file, a folder in its place, a file too
 // large to be one); a failure when the file is there but could not be read.
-HRESULT readSettingsFile(const std::wstring& path, std::string& text)
+HRESULT readSettingsFile(const std::wstring& path, DWORD sharing, std::string& text)
 {
     UniqueFile file;
     DWORD openError = ERROR_SUCCESS;
     retryWhileInUse([&] {
-        file.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        file.reset(CreateFileW(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                               nullptr));
         openError = GetLastError();
         return static_cast<bool>(file);
     });
@@ -74,6 +74,18 @@ HRESULT readSettingsFile(const std::wstring& path, std::string& text)
         done += read;
     }
     return S_OK;
+}
+
+// How a component may read its file. By default it shares the file with
+// other readers and tells a file it could not open from one with nothing to
+// read. The variant "exclusive" (the environment variable
+// PRELVANE_READ_VARIANT, read at every load) opens the file without sharing
+// and answers S_OK whatever it read: only the flag says whether it did.
+bool exclusiveReadVariant()
+{
+    char variant[16] = "";
+    DWORD length = GetEnvironmentVariableA("PRELVANE_READ_VARIANT", variant, sizeof variant);
+    return length < sizeof variant && strcmp(variant, "exclusive") == 0;
 }
 
 // A file beside the settings file that holds its next content; deleted
@@ -240,13 +252,14 @@ STDMETHODIMP Prelvane::LoadSettings(VARIANT_BOOL* loaded)
     ExclusiveGuard guard(lock);
     if (settingsFile.empty())
         return S_FALSE;
+    bool exclusive = exclusiveReadVariant();
     std::string text;
-    HRESULT read = readSettingsFile(settingsFile, text);
+    HRESULT read = readSettingsFile(settingsFile, exclusive ? 0 : FILE_SHARE_READ | FILE_SHARE_DELETE, text);
     if (read != S_OK)
-        return read;
+        return exclusive ? S_OK : read;
     std::vector<settingsfile::Entry> entries;
     if (!settingsfile::parse(text.data(), text.size(), entries) || !readEntries(entries))
-        return S_FALSE;
+        return exclusive ? S_OK : S_FALSE;
     persistedValues = boundValues();
     *loaded = VARIANT_TRUE;
     return S_OK;

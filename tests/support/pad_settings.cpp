@@ -122,3 +122,11 @@ ComPtr<IPrelvane> propertiesComponentOf(IUnknown* object)
     }
     return component;
 }
+
+void loadSettingsInto(IUnknown* object, const PadSettings& values)
+{
+    ComPtr<IPersistStream> persist;
+    ASSERT_EQ(object->QueryInterface(IID_IPersistStream, persist.putVoid()), S_OK);
+    ComPtr<IStream> stream = settingsStream(settingsfile::format(settingsEntries(values)));
+    ASSERT_EQ(persist->Load(stream.get()), S_OK);
+}

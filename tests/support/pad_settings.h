@@ -38,6 +38,28 @@ ComPtr<IStream> settingsStream(const std::string& text);
 // The text an IPersistStream::Save wrote into a stream.
 std::string streamText(IStream* stream);
 
+// Writes values into an object's fields through its component's
+// IPersistStream, as another writer of its storage would.
+void loadSettingsInto(IUnknown* object, const PadSettings& values);
+
 // The properties component behind an object, reached through its
 // IPersistStream; null when the object has none.
 ComPtr<IPrelvane> propertiesComponentOf(IUnknown* object);
+
+// The way the stand-in properties component reads its file, for as long as
+// the object lives: "" its own default (shared reads, failures reported),
+// "exclusive" (no sharing, only the flag reports). The component takes it
+// at every load.
+class PrelvaneReadVariant {
+public:
+    explicit PrelvaneReadVariant(const char* variant)
+    {
+        SetEnvironmentVariableA("PRELVANE_READ_VARIANT", variant[0] ? variant : nullptr);
+    }
+    ~PrelvaneReadVariant() { SetEnvironmentVariableA("PRELVANE_READ_VARIANT", nullptr); }
+    PrelvaneReadVariant(const PrelvaneReadVariant&) = delete;
+    PrelvaneReadVariant& operator=(const PrelvaneReadVariant&) = delete;
+};
+
+// Both ways, for value-parameterised cases.
+constexpr const char* prelvaneReadVariants[] = {"", "exclusive"};

@@ -225,3 +225,55 @@ long long ModuleAllocations::allocated() const
                                          << "), live blocks of the module " << live << ", at most "
                                          << threadRecords << " kept allowed";
 }
+
+namespace {
+
+const char roleVariable[] = "TALLOWMARK_TEST_ROLE";
+
+} // namespace
+
+TestChildProcess::TestChildProcess(const char* testName, const std::string& role)
+{
+    char program[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, program, MAX_PATH);
+    std::string commandLine = "\"" + std::string(program) + "\" --gtest_filter=" + testName;
+    // The child inherits the variable; this process goes on without it.
+    SetEnvironmentVariableA(roleVariable, role.c_str());
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+        CloseHandle(info.hThread);
+        process.reset(info.hProcess);
+    }
+    SetEnvironmentVariableA(roleVariable, nullptr);
+    EXPECT_TRUE(process) << commandLine;
+}
+
+TestChildProcess::~TestChildProcess()
+{
+    if (process && exitCode() == STILL_ACTIVE) {
+        TerminateProcess(process.get(), 1);
+        WaitForSingleObject(process.get(), 5000);
+    }
+}
+
+DWORD TestChildProcess::exitCode(DWORD timeoutMs)
+{
+    DWORD code = STILL_ACTIVE;
+    if (process && WaitForSingleObject(process.get(), timeoutMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.get(), &code);
+    return code;
+}
+
+std::string testChildRole()
+{
+    char role[256] = "";
+    DWORD length = GetEnvironmentVariableA(roleVariable, role, sizeof role);
+    return length < sizeof role ? std::string(role, length) : std::string();
+}
+
+UniqueHandle testEvent(const std::string& name)
+{
+    return UniqueHandle(CreateEventA(nullptr, TRUE, FALSE, ("Local\\tallowmark-test-" + name).c_str()));
+}

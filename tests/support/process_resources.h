@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "handles.h"
+
 struct ResourceCounts {
     long handles = -1;      // -1: could not be counted
     long threads = -1;
@@ -58,3 +62,28 @@ private:
 // the control's code at the same time, never one per object or per cycle.
 ::testing::AssertionResult backToBaseline(const ResourceCounts& baseline, const ModuleAllocations& allocations,
     long threadRecords);
+
+// This test program run again as a second process that runs one test only
+// (`--gtest_filter`), with `role` in the environment variable
+// TALLOWMARK_TEST_ROLE. The destructor waits for it and ends it when it
+// does not finish.
+class TestChildProcess {
+public:
+    TestChildProcess(const char* testName, const std::string& role);
+    ~TestChildProcess();
+    TestChildProcess(const TestChildProcess&) = delete;
+    TestChildProcess& operator=(const TestChildProcess&) = delete;
+
+    bool started() const { return static_cast<bool>(process); }
+    // The exit code, or STILL_ACTIVE when it did not end within the wait.
+    DWORD exitCode(DWORD timeoutMs = 60000);
+
+private:
+    UniqueHandle process;
+};
+
+// The role a TestChildProcess gave this process; empty in a test run.
+std::string testChildRole();
+
+// A named event that one process of a test sets and another waits for.
+UniqueHandle testEvent(const std::string& name);
