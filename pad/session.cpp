@@ -376,45 +376,27 @@ void SignaturePad::closeCutStroke()
     closeStroke();
 }
 
-// Whether the object still takes events; if so, the reader holds its own
-// reference until endDelivery.
+// Whether the object still takes events. A host's last Release on another
+// thread meanwhile waits for this reader to end, so the object stays.
 bool SignaturePad::beginDelivery()
 {
     if (destroying || refCount == 0)
         return false;
-    deliveryReferences = 1;
     deliveringThread = GetCurrentThreadId();
     return true;
 }
 
-// References taken inside the delivery and kept go to refCount; when a sink
-// gave the host's last one back, the reader's own reference was the last,
-// and the object goes now, on this thread, after the whole event.
+// When a sink gave the last reference back inside the event, the object goes
+// now, on this thread, after the whole event, unless a reference was taken
+// again meanwhile.
 void SignaturePad::endDelivery()
 {
-    LONG kept = deliveryReferences;
     deliveringThread = 0;
-    deliveryReferences = 0;
-    if (kept > 1)
-        refCount += kept - 1;
-    else if (kept == 0 && !destroying)
-        Release();
-}
-
-bool SignaturePad::addDeliveryReference()
-{
-    if (deliveringThread.load(std::memory_order_relaxed) != GetCurrentThreadId())
-        return false;
-    ++deliveryReferences;
-    return true;
-}
-
-bool SignaturePad::releaseDeliveryReference()
-{
-    if (deliveringThread.load(std::memory_order_relaxed) != GetCurrentThreadId() || deliveryReferences == 0)
-        return false;
-    --deliveryReferences;
-    return true;
+    if (lastReleaseInDelivery) {
+        lastReleaseInDelivery = false;
+        if (refCount == 0)
+            destroy();
+    }
 }
 
 // The object is the one this reader thread serves: the application slot

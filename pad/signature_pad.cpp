@@ -71,35 +71,41 @@ STDMETHODIMP SignaturePad::QueryInterface(REFIID riid, void** object)
     return S_OK;
 }
 
-// References taken and given back from inside the object's input callback
-// are the reader's, counted apart (see session.cpp): only the host's and its
-// sinks' are in refCount.
 STDMETHODIMP_(ULONG) SignaturePad::AddRef()
 {
-    if (addDeliveryReference())
-        return refCount + 1;
     return ++refCount;
 }
 
-// The last reference may go on the object's own reader thread, from inside
-// an event: the object is then shut down once that event has reached every
-// sink, and the reader thread frees it when its loop has ended, since the
-// read it is in still uses the object.
+// The reader holds no reference of its own: the last Release on any other
+// thread shuts the object down there and then, waiting for the reader to
+// end. When the last reference goes on the object's own reader thread, from
+// inside an event, the object is shut down once that event has reached every
+// sink (endDelivery), and the reader thread frees it when its loop has
+// ended, since the read it is in still uses the object.
 STDMETHODIMP_(ULONG) SignaturePad::Release()
 {
-    if (releaseDeliveryReference())
-        return refCount;
     ULONG count = --refCount;
+    if (count != 0)
+        return count;
+    if (deliveringThread.load(std::memory_order_relaxed) == GetCurrentThreadId()) {
+        lastReleaseInDelivery = true;
+        return 0;
+    }
+    destroy();
+    return 0;
+}
+
+void SignaturePad::destroy()
+{
     // A reference taken and dropped while the object is being shut down
     // must not start its destruction a second time.
-    if (count == 0 && !destroying.exchange(true)) {
-        shutDown();
-        if (onOwnReaderThread())
-            freeWhenReaderEnds = true;
-        else
-            delete this;
-    }
-    return count;
+    if (destroying.exchange(true))
+        return;
+    shutDown();
+    if (onOwnReaderThread())
+        freeWhenReaderEnds = true;
+    else
+        delete this;
 }
 
 void SignaturePad::emptyInkList()

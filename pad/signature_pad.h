@@ -415,14 +415,14 @@ private:
     void closeCutStroke();
     bool beginDelivery();
     void endDelivery();
-    bool addDeliveryReference();
-    bool releaseDeliveryReference();
     void showLoadMessage(UINT messageId);
     void launchReader(scriptel_device* pad);
     UniqueHandle requestEnd(bool waiting);
     void endReader();
     bool onOwnReaderThread() const;
     void shutDown();
+    // Shuts the object down once and frees it, or has its reader thread free it.
+    void destroy();
 
     UniqueHandle readerHandle;          // the reader thread, owned until it has ended
     std::atomic<bool> destroying{false};
@@ -435,13 +435,12 @@ private:
     // reader has acted on: each one closes the stroke under way.
     std::atomic<unsigned> restarts{0};
     unsigned restartsSeen = 0;
-    // While the input callback runs, its thread, and the references taken on
-    // the object from inside it (the callback's own among them) and not yet
-    // given back. They are kept out of refCount, so the host's last Release
-    // on its own thread always brings the count to 0 and ends the capture
-    // there and then, whatever a delivery under way holds.
+    // While the input callback runs, its thread; the reader holds no
+    // reference, so the host's last Release on its own thread always brings
+    // the count to 0 and ends the capture there and then. A last Release on
+    // that thread inside the event is acted on when the event is over.
     std::atomic<DWORD> deliveringThread{0};
-    LONG deliveryReferences = 0;
+    bool lastReleaseInDelivery = false;
     // This object's pen state, touched only by its reader thread: -1 while
     // the pen is up.
     LONG lastPenX = -1;

@@ -176,6 +176,32 @@ TEST_F(ReaderLifetimeTest, LastReferenceDroppedInsideAnEventDestroysTheObjectOnT
     EXPECT_EQ(calls("scriptel_close_device"), closes + 1);
 }
 
+// A sink may take a reference inside an event and hand it to another thread,
+// which gives it back before the event is over: an ordinary reference, which
+// neither ends the object nor stops its capture.
+TEST_F(ReaderLifetimeTest, AReferenceTakenInsideAnEventMayBeGivenBackOnAnotherThreadAtOnce)
+{
+    ASSERT_NO_FATAL_FAILURE(loadAndStart());
+    ISignaturePad* object = pad.get();
+    sink.action = [&](const Event& event) {
+        if (event.kind != Event::PenDown)
+            return;
+        object->AddRef();
+        UniqueHandle releaser(CreateThread(nullptr, 0, [](void* target) -> DWORD {
+            static_cast<ISignaturePad*>(target)->Release();
+            return 0;
+        }, object, 0, nullptr));
+        EXPECT_EQ(WaitForSingleObject(releaser.get(), 5000), WAIT_OBJECT_0);
+    };
+    vpad_queue_pen(penType, 1, 10, 20);
+    vpad_queue_pen(penType, 0, 10, 20);
+    waitIdle();
+    EXPECT_EQ(sink.events(), (Events{penDown(), penPoint(0, 0), penUp(), penPoint(0, 0)}));
+    EXPECT_EQ(object->AddRef(), 2u);
+    EXPECT_EQ(object->Release(), 1u);
+    EXPECT_EQ(vpad_device()->isOpen, 1) << "still capturing";
+}
+
 TEST_F(ReaderLifetimeTest, StopFromInsideAnEventDoesNotWaitForItself)
 {
     ASSERT_NO_FATAL_FAILURE(loadAndStart());
