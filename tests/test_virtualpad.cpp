@@ -180,10 +180,15 @@ private:
 
 const std::string header = "tallowmark-pad-recording 1\n";
 
-// The sample recording, as the build copies it beside the programs.
+// The sample recording, which the build copies beside the programs (the
+// source file's own path may be relative, as ccache makes it).
 std::string sampleRecording()
 {
-    return testExecutableFolder() + "\\recordings\\signature.txt";
+    char path[MAX_PATH] = "";
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string folder(path, length);
+    folder.erase(folder.find_last_of("/\\") + 1);
+    return folder + "recordings\\signature.txt";
 }
 
 class VirtualPad : public testing::Test {
