@@ -57,13 +57,19 @@ start_display() {
     [ -z "${DISPLAY:-}" ] || return 0
     local n=90
     while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    CLEANUP+=("kill $!")
+    mkdir -p "$BUILD"
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$BUILD/xvfb.log" 2>&1 &
+    local xvfb=$!
+    CLEANUP+=("kill $xvfb")
     export DISPLAY=":$n"
     local tries=0
     until [ -S "/tmp/.X11-unix/X$n" ]; do
         tries=$((tries + 1))
-        [ $tries -lt 100 ] || { echo "Xvfb did not start"; return 1; }
+        if [ $tries -ge 300 ] || ! kill -0 $xvfb 2>/dev/null; then
+            echo "Xvfb did not start:"
+            cat "$BUILD/xvfb.log"
+            return 1
+        fi
         sleep 0.1
     done
 }
