@@ -16,10 +16,15 @@ template <typename CallSink>
 void deliver(SignaturePad* owner, CallSink callSink)
 {
     // A sink may drop the host's last reference: the object then goes when
-    // this one does, after the list has been let go of.
+    // this one does, after the list has been let go of. Inside the object's
+    // own input callback the reader keeps the object instead, without a
+    // reference, so that the host's last Release on its own thread still
+    // ends the capture there and then.
     ComPtr<ISignaturePad> object;
-    owner->AddRef();
-    object.attach(owner);
+    if (!owner->deliveringOnThisThread()) {
+        owner->AddRef();
+        object.attach(owner);
+    }
     SharedSinks sinks;
     if (owner->connectionPoint.shareAdvisedSinks(sinks.put()) != S_OK)
         return;

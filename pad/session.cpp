@@ -386,6 +386,11 @@ bool SignaturePad::beginDelivery()
     return true;
 }
 
+bool SignaturePad::deliveringOnThisThread() const
+{
+    return deliveringThread.load(std::memory_order_relaxed) == GetCurrentThreadId();
+}
+
 // When a sink gave the last reference back inside the event, the object goes
 // now, on this thread, after the whole event, unless a reference was taken
 // again meanwhile.

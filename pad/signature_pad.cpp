@@ -87,7 +87,7 @@ STDMETHODIMP_(ULONG) SignaturePad::Release()
     ULONG count = --refCount;
     if (count != 0)
         return count;
-    if (deliveringThread.load(std::memory_order_relaxed) == GetCurrentThreadId()) {
+    if (deliveringOnThisThread()) {
         lastReleaseInDelivery = true;
         return 0;
     }

@@ -281,6 +281,9 @@ public:
 
     explicit SignaturePad(IUnknown* outer);
 
+    // Whether this thread is the object's reader inside its input callback.
+    bool deliveringOnThisThread() const;
+
     // IUnknown
     STDMETHOD(QueryInterface)(REFIID riid, void** object) override;
     STDMETHOD_(ULONG, AddRef)() override;
