@@ -56,7 +56,10 @@ start_wine() {
 start_display() {
     [ -z "${DISPLAY:-}" ] || return 0
     local n=90
-    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+    # A display is taken when its lock or socket is there, or its abstract
+    # socket, which a server in another root with its own /tmp also holds.
+    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] ||
+          grep -q "@/tmp/.X11-unix/X$n\b" /proc/net/unix 2>/dev/null; do n=$((n + 1)); done
     mkdir -p "$BUILD"
     Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$BUILD/xvfb.log" 2>&1 &
     local xvfb=$!
