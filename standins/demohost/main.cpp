@@ -94,18 +94,6 @@ void printImage(const char* kind, const std::wstring& path)
     printf("  %s: %s%s%s\n", kind, narrow(path).c_str(), where.empty() ? "" : "  ->  ", where.c_str());
 }
 
-ImageLayout layoutOf(ISignaturePad* pad)
-{
-    ImageLayout layout;
-    layout.padWidth = pad->Width();
-    layout.padHeight = pad->Height();
-    layout.widthInches = pad->WidthInInches();
-    layout.heightInches = pad->HeightInInches();
-    layout.inkColor = pad->InkColor();
-    layout.inkWeight = pad->InkWeight();
-    return layout;
-}
-
 // Writes signature.svg and signature.png into the folder and prints what was
 // captured and where it went. Empty, or what failed.
 std::string saveImages(const std::wstring& outFolder, const Signature& signature, const ImageLayout& layout)
@@ -225,7 +213,7 @@ int runConsole(const Options& options, const std::wstring& outFolder)
     Signature signature = session.sink->signature();
     if (signature.strokes.empty())
         return fail(ExitCapture, "ok was pressed on an empty pad; no signature was captured");
-    ImageLayout layout = layoutOf(pad);
+    ImageLayout layout = host.imageLayout();
     host.release();
     if (!(error = saveImages(outFolder, signature, layout)).empty())
         return fail(ExitImage, error);

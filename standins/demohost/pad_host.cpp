@@ -229,3 +229,15 @@ std::string PadHost::changePad(const std::wstring& moduleName)
         return "Switched to pad module " + narrow(found) + ", but its Load failed: no pad it serves was found.";
     return "Switched to pad module " + narrow(found) + ".";
 }
+
+ImageLayout PadHost::imageLayout() const
+{
+    ImageLayout layout;
+    layout.padWidth = pad->Width();
+    layout.padHeight = pad->Height();
+    layout.widthInches = pad->WidthInInches();
+    layout.heightInches = pad->HeightInInches();
+    layout.inkColor = pad->InkColor();
+    layout.inkWeight = pad->InkWeight();
+    return layout;
+}

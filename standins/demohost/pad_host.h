@@ -13,6 +13,7 @@
 #include "SignaturePad_h.h"
 #include "handles.h"
 #include "host_services.h"
+#include "signature_image.h"
 #include "signature_sink.h"
 
 class PadHost {
@@ -45,6 +46,9 @@ public:
     std::string changePad(const std::wstring& moduleName);
 
     ISignaturePad* control() const { return pad.get(); }
+    // The pad's range and the control's ink and size settings, as the
+    // images and the signing window draw with them.
+    ImageLayout imageLayout() const;
     HWND frameWindow() const { return frame; }
     // The file the current control was loaded from: full path, file name.
     const std::wstring& modulePath() const { return padModulePath; }

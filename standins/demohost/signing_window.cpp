@@ -145,14 +145,8 @@ void SigningWindow::run()
 
 void SigningWindow::readLayout()
 {
-    ISignaturePad* pad = host->control();
-    layout.padWidth = pad->Width();
-    layout.padHeight = pad->Height();
-    layout.widthInches = pad->WidthInInches();
-    layout.heightInches = pad->HeightInInches();
-    layout.inkColor = pad->InkColor();
-    layout.inkWeight = pad->InkWeight();
-    padName = pad->DeviceName();
+    layout = host->imageLayout();
+    padName = host->control()->DeviceName();
 }
 
 // Sizes the window so that the area shows the pad at its size on the
