@@ -205,14 +205,8 @@ TEST_F(PenInputTest, StrokeCutShortByStopOrUnloadIsClosedAndTheNextOneStartsWith
     EXPECT_EQ(deliver(), (Events{penDown(), penPoint(0, 0)}));
     pad.reset();
     EXPECT_EQ(sink.count(), 0u);
-    pad = control().create();
-    ASSERT_TRUE(pad);
     ActingSink second;
-    ASSERT_NE(adviseSink(pad.get(), &second), 0u);
-    ASSERT_NO_FATAL_FAILURE(loadAndStart());
-    vpad_queue_pen(penType, 1, 30, 40);
-    vpad_queue_pen(penType, 0, 30, 40);
-    waitIdle();
+    ASSERT_NO_FATAL_FAILURE(captureAStrokeWithANewObject(second));
     EXPECT_EQ(second.events(), (Events{penDown(), penPoint(0, 0), penUp(), penPoint(0, 0)}));
     EXPECT_EQ(sink.count(), 0u);
     pad.reset();

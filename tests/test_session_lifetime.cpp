@@ -298,14 +298,8 @@ TEST_F(ReaderLifetimeTest, LastReleaseDuringAnEventEndsTheCaptureBeforeItReturns
     long clears = calls("scriptel_clear_screen");
     long closes = calls("scriptel_close_device");
 
-    pad = control().create();
-    ASSERT_TRUE(pad);
     ActingSink next;
-    ASSERT_NE(adviseSink(pad.get(), &next), 0u);
-    ASSERT_NO_FATAL_FAILURE(loadAndStart());
-    vpad_queue_pen(penType, 1, 30, 40);
-    vpad_queue_pen(penType, 0, 30, 40);
-    waitIdle();
+    ASSERT_NO_FATAL_FAILURE(captureAStrokeWithANewObject(next));
     EXPECT_EQ(next.events(), (Events{penDown(), penPoint(0, 0), penUp(), penPoint(0, 0)}));
     EXPECT_EQ(vpad_device()->isOpen, 1);
     EXPECT_EQ(calls("scriptel_clear_screen"), clears + 2) << "the new object's Load and Start only";

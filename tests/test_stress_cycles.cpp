@@ -57,18 +57,29 @@ protected:
     }
     void TearDown() override { vpad_reset(); }
 
+    // A new object with the sink advised, loaded. Failures are reported
+    // without ASSERT_NO_FATAL_FAILURE, which starts a thread of gtest's for good.
+    static bool createAndLoad(ComPtr<ISignaturePad>& pad, CountingSink& sink, DWORD& cookie)
+    {
+        pad = control().create();
+        if (!pad)
+            return false;
+        cookie = adviseSink(pad.get(), &sink);
+        EXPECT_NE(cookie, 0u);
+        LoadOutcome loaded = loadClosingMessages(pad.get());
+        EXPECT_EQ(loaded.result, 0);
+        return cookie != 0 && loaded.result == 0;
+    }
+
     ComApartment com;
 };
 
 TEST_F(SessionCycles, StartAndStopAThousandTimesWithPenInputFlowing)
 {
-    ComPtr<ISignaturePad> pad = control().create();
-    ASSERT_TRUE(pad);
+    ComPtr<ISignaturePad> pad;
     CountingSink sink;
-    DWORD cookie = adviseSink(pad.get(), &sink);
-    ASSERT_NE(cookie, 0u);
-    LoadOutcome loaded = loadClosingMessages(pad.get());
-    ASSERT_EQ(loaded.result, 0);
+    DWORD cookie = 0;
+    ASSERT_TRUE(createAndLoad(pad, sink, cookie));
     ULONG hostCount = countOf(pad.get());
 
     PenFeeder feeder;
@@ -120,13 +131,10 @@ TEST_F(SessionCycles, StartAndStopAThousandTimesWithPenInputFlowing)
 // thread stops it: the host's Stop always ends the reader.
 TEST_F(SessionCycles, StopRacingASinksStartAThousandTimes)
 {
-    ComPtr<ISignaturePad> pad = control().create();
-    ASSERT_TRUE(pad);
+    ComPtr<ISignaturePad> pad;
     CountingSink sink;
-    DWORD cookie = adviseSink(pad.get(), &sink);
-    ASSERT_NE(cookie, 0u);
-    LoadOutcome loaded = loadClosingMessages(pad.get());
-    ASSERT_EQ(loaded.result, 0);
+    DWORD cookie = 0;
+    ASSERT_TRUE(createAndLoad(pad, sink, cookie));
     ISignaturePad* object = pad.get();
     std::atomic<long long> restarts{0};
     sink.reaction = [&](CountingSink::Kind kind) {

@@ -160,6 +160,17 @@ void PadSessionTest::waitIdle()
     ASSERT_EQ(vpad_wait_idle(5000), 1) << "the pad still has input after 5 s";
 }
 
+void PadSessionTest::captureAStrokeWithANewObject(ActingSink& next)
+{
+    pad = control().create();
+    ASSERT_TRUE(pad);
+    ASSERT_NE(adviseSink(pad.get(), &next), 0u);
+    ASSERT_NO_FATAL_FAILURE(loadAndStart());
+    vpad_queue_pen(SCRIPTEL_REPORT_PEN, 1, 30, 40);
+    vpad_queue_pen(SCRIPTEL_REPORT_PEN, 0, 30, 40);
+    waitIdle();
+}
+
 std::vector<long> callCounts()
 {
     static const char* const libraryCalls[] = {

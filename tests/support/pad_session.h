@@ -73,6 +73,9 @@ protected:
     void loadAndStart();
     // Waits until the pad has delivered everything queued.
     void waitIdle();
+    // Makes `pad` a new object with `next` advised, loads and starts it and
+    // writes one stroke of two reports; the events reach `next`.
+    void captureAStrokeWithANewObject(ActingSink& next);
     long calls(const char* call) const { return vpad_call_count(call); }
 
     ComApartment com;
