@@ -243,8 +243,7 @@ protected:
         makeWritable(settingsFolder());
         makeWritable(settingsFileFor());
         writeTextFile(settingsFileFor(), storedText);
-        vpad_reset();
-        vpad_connect("ST-1500 Settings");
+        startVirtualPad("ST-1500 Settings");
     }
 
     void TearDown() override
@@ -252,7 +251,7 @@ protected:
         makeWritable(settingsFolder());
         makeWritable(settingsFileFor());
         DeleteFileA(settingsFileFor().c_str());
-        vpad_reset();
+        endVirtualPad();
     }
 
     // One object's life with pen input: made, its settings checked against

@@ -125,10 +125,24 @@ size_t defaultStackReservation()
     return static_cast<size_t>(nt->OptionalHeader.SizeOfStackReserve);
 }
 
-void PadSessionTest::SetUp()
+void startVirtualPad(const char* name)
 {
     vpad_reset();
-    vpad_connect(padName);
+    char wait[16] = "";
+    if (GetEnvironmentVariableA("VPAD_READ_WAIT", wait, sizeof wait))
+        vpad_set_read_wait(atoi(wait));
+    vpad_connect(name);
+}
+
+void endVirtualPad()
+{
+    EXPECT_EQ(vpad_calls_inside_callback(), 0) << "library calls other than clearing the display made from inside the input callback";
+    vpad_reset();
+}
+
+void PadSessionTest::SetUp()
+{
+    startVirtualPad(padName);
     pad = control().create();
     ASSERT_TRUE(pad);
     cookie = adviseSink(pad.get(), &sink);
@@ -138,7 +152,7 @@ void PadSessionTest::SetUp()
 void PadSessionTest::TearDown()
 {
     pad.reset();
-    vpad_reset();
+    endVirtualPad();
 }
 
 void PadSessionTest::load()

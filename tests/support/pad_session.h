@@ -6,6 +6,14 @@
 #include "testing.h"
 #include "virtualpad.h"
 
+// The virtual pad as a test starts with it: reset, connected under `name`,
+// and reading as this run chose (VPAD_READ_WAIT: the read's wait in
+// milliseconds, 0 for none; unset, until input comes).
+void startVirtualPad(const char* name);
+// And as the test leaves it, reset: the control made no library call but a
+// display clear from inside the input callback.
+void endVirtualPad();
+
 // Advises the sink on the object's connection point and returns its cookie,
 // or 0 when that fails. Holds no reference on the object afterwards.
 DWORD adviseSink(IUnknown* object, IUnknown* sink);
