@@ -62,6 +62,38 @@ protected:
     }
 };
 
+// A host as UI frameworks make one: the thread that makes this sink owns a
+// window, and the sink hands every event to that window's thread and waits
+// for it there, by SendMessage or by posting a message and waiting until the
+// handler signals (what a framework's synchronous "invoke" does). Events are
+// recorded as they begin, before the handoff.
+class WindowHandoffSink : public ActingSink {
+public:
+    enum class Handoff { Send, PostAndWait };
+
+    explicit WindowHandoffSink(Handoff handoff);
+    ~WindowHandoffSink() override;
+
+    // Serves the window's messages, as the host's message loop would, until
+    // the condition holds or the time is up; false when it still does not hold.
+    bool serveUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
+    void serveFor(DWORD milliseconds) { serveUntil([] { return false; }, milliseconds); }
+
+    // Runs on the window's thread with each event handed to it.
+    std::function<void(const Event&)> onWindowThread;
+    // A handoff waits for the window right now.
+    std::atomic<bool> waitingForWindow{false};
+    // Handoffs the window has served.
+    std::atomic<size_t> served{0};
+
+private:
+    static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void handOff(const Event& event);
+
+    Handoff handoff;
+    HWND window = nullptr;
+};
+
 // How often the control made each library call it makes after start-up,
 // in the order Load makes them, then the reader's two.
 std::vector<long> callCounts();

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "handles.h"
@@ -43,6 +44,9 @@ public:
     long long live() const;
     // Blocks allocated since construction.
     long long allocated() const;
+    // Runs `action` on the thread that frees `block`, just before it goes.
+    // One block is watched at a time, until another is or this object goes.
+    void watchFree(const void* block, std::function<void()> action);
 
 private:
     HMODULE module;
