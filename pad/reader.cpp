@@ -268,19 +268,20 @@ void SignaturePad::Reader::endDelivery()
     delivering.store(false);
 }
 
-void SignaturePad::Reader::defer(Work work, SignaturePad* target, scriptel_device* device)
+bool SignaturePad::Reader::defer(Work work, SignaturePad* target, scriptel_device* device)
 {
     for (const DeferredWork& entry : deferred) {
         if (entry.work == work && entry.pad == target && entry.device == device)
-            return;   // asked for already; each is checked again when it is done
+            return true;   // asked for already; each is checked again when it is done
     }
     try {
         deferred.push_back({work, target, device});
     } catch (const std::bad_alloc&) {
-        return;
+        return false;
     }
     if (work == Work::Start && target != pad)
         target->AddRef();
+    return true;
 }
 
 void SignaturePad::Reader::runDeferredWork()

@@ -63,7 +63,8 @@ public:
     enum class Work { Close, Start, Destroy };
     // Close: the pad, unless an object owns it by then. Start: the capture of
     // `pad`, held meanwhile when it is another object's. Destroy: `pad`.
-    void defer(Work work, SignaturePad* pad, scriptel_device* device = nullptr);
+    // False when there was no memory to keep it.
+    bool defer(Work work, SignaturePad* pad, scriptel_device* device = nullptr);
 
     SignaturePad* const pad;
 

@@ -186,7 +186,8 @@ void SignaturePad::startFromReaderThread(scriptel_device* pad, Reader* calling)
             return;
         }
     }
-    calling->defer(Reader::Work::Start, this);
+    if (!calling->defer(Reader::Work::Start, this))
+        restartPending = false;
 }
 
 void SignaturePad::startDeferred(bool held)
