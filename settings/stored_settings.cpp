@@ -72,12 +72,22 @@ bool probeFile(const WCHAR* path, BY_HANDLE_FILE_INFORMATION& info, DWORD& error
     return file && GetFileInformationByHandle(file.get(), &info);
 }
 
-// What a component that says why it read nothing answers for a file another
-// program holds.
+// What a component that says why it read nothing answers for a file it could
+// not open: held by another program, or not this user's to read.
 bool heldFileResult(HRESULT result)
 {
     return result == HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION) ||
            result == HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION) || result == HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+}
+
+// Whether another program holds the file now, so that trying again soon may
+// succeed: a file that cannot be written for any other reason is not tried
+// again.
+bool heldElsewhere(const WCHAR* path)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    DWORD error = ERROR_SUCCESS;
+    return !probeFile(path, info, error) && (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION);
 }
 
 bool sameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b)
@@ -95,15 +105,15 @@ StoredSettings SignaturePad::currentSettings() const
 }
 
 // Has the component load the file. When it reads nothing from a file that
-// is there, the file is "not understood" only when the component says
-// nothing of a held file and the file opens the strictest way, unchanged,
-// before and after the component tries again: then nobody held it while the
-// component read, and its content is at fault. Anything else is a file held
-// elsewhere, to be read later.
+// is there, the file is "not understood" only when the file opens the
+// strictest way, unchanged, before and after the component tries again, and
+// the component says nothing of a file it could not open: then nobody held
+// it while the component read, and its content is at fault. Anything else
+// is a file held elsewhere, to be read later.
 SettingsFileState SignaturePad::readSettingsFile()
 {
     VARIANT_BOOL loaded = VARIANT_FALSE;
-    HRESULT result = properties->LoadSettings(&loaded);
+    properties->LoadSettings(&loaded);
     if (loaded)
         return SettingsFileState::Read;
     if (!settingsFile[0])
@@ -113,9 +123,7 @@ SettingsFileState SignaturePad::readSettingsFile()
     if (!probeFile(settingsFile, before, error))
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? SettingsFileState::Missing
                                                                              : SettingsFileState::Unreadable;
-    if (heldFileResult(result))
-        return SettingsFileState::Unreadable;
-    result = properties->LoadSettings(&loaded);
+    HRESULT result = properties->LoadSettings(&loaded);
     if (loaded)
         return SettingsFileState::Read;
     return !heldFileResult(result) && probeFile(settingsFile, after, error) && sameFile(before, after)
@@ -172,9 +180,9 @@ bool SignaturePad::mergeAndSave()
 
 // Saves of one file are one at a time across threads and processes: each
 // reads what the one before it wrote. The lock is held only for the save,
-// never while the settings sheet is open; a save that does not get it, or
-// meets a file held for longer than a moment, keeps this object's changes
-// for its next save.
+// never while the settings sheet is open. A save that does not get it, that
+// meets a file held for longer than a moment, or that cannot write the file
+// at all keeps this object's changes for its next save.
 void SignaturePad::saveSettings()
 {
     if (!properties || !settingsFile[0])
@@ -183,7 +191,7 @@ void SignaturePad::saveSettings()
     if (!lock.held())
         return;
     ULONGLONG giveUp = GetTickCount64() + heldFileRetryMs;
-    while (!mergeAndSave() && GetTickCount64() < giveUp)
+    while (!mergeAndSave() && heldElsewhere(settingsFile) && GetTickCount64() < giveUp)
         Sleep(retryPauseMs);
 }
 
