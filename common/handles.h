@@ -84,6 +84,14 @@ struct WindowTraits {
     static void close(Type window) { DestroyWindow(window); }
 };
 
+// Memory from LocalAlloc, which security descriptors made from their text
+// form come in.
+struct LocalMemoryTraits {
+    using Type = HLOCAL;
+    static Type invalid() { return nullptr; }
+    static void close(Type memory) { LocalFree(memory); }
+};
+
 struct ModuleTraits {
     using Type = HMODULE;
     static Type invalid() { return nullptr; }
@@ -99,6 +107,7 @@ using UniqueSid = UniqueResource<SidTraits>;
 using UniqueMemoryDc = UniqueResource<MemoryDcTraits>;   // from CreateCompatibleDC
 using UniqueWindow = UniqueResource<WindowTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;   // from LoadLibrary
+using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
 
 // Keeps a GDI object selected into a device context for its own lifetime and
 // puts the previous one back, so the object can be deleted afterwards.

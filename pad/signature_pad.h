@@ -363,7 +363,8 @@ public:
 
     // The settings file (stored_settings.cpp). Reading it again keeps every
     // value this object changed since it last read or saved the file; saving
-    // reads it again first and writes nothing over a file it cannot read.
+    // reads it again first, under a lock every process takes for the file,
+    // and writes nothing over a file it cannot read. Neither throws.
     SettingsFileState rereadSettings();
     void saveSettings();
 
@@ -411,6 +412,7 @@ private:
     void tearDownSettings();
     SettingsFileState readSettingsFile();
     StoredSettings currentSettings() const;
+    bool mergeAndSave();
     void saveChangedSettings();
 
     // Device session (session.cpp). Those said to be called with the session

@@ -52,11 +52,6 @@ PadSettings otherSettings()
                                          << ", origin " << pad->OriginPointX() << "," << pad->OriginPointY();
 }
 
-std::string settingsFolder()
-{
-    return commonAppDataFolder() + "\\Tallowmark\\Settings";
-}
-
 // This module's files in the settings folder: its settings file and any
 // temporary file a save left beside it. Other modules' files (other test
 // programs copy the control under other names) are not this test's.
