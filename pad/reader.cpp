@@ -171,6 +171,7 @@ void SignaturePad::Reader::run()
             unsigned handed = reportsHanded;
             LONGLONG readStart = performanceCount();
             scriptel_device_read(current);
+            doWorkLeftForAfterRead();
             runDeferredWork();
             pad->closeCutStroke();
             runDeferredWork();
@@ -215,7 +216,7 @@ void SignaturePad::Reader::pauseAfterEmptyRead(LONGLONG readStart)
     WaitForSingleObject(wakeEvent.get(), static_cast<DWORD>((rest + 999) / 1000));
 }
 
-bool SignaturePad::Reader::waitForEnd(bool silence)
+bool SignaturePad::Reader::serveWhileWaiting(bool untilBetweenEvents, bool silence)
 {
     HANDLE handle = thread.get();
     bool quit = false;
@@ -224,6 +225,10 @@ bool SignaturePad::Reader::waitForEnd(bool silence)
     unsigned callsSeen = sinkCalls.load();
     ULONGLONG heldSince = GetTickCount64();
     for (;;) {
+        if (untilBetweenEvents && !delivering.load()) {
+            ended = true;
+            break;
+        }
         DWORD woke = MsgWaitForMultipleObjectsEx(1, &handle, waitSliceMs, quit ? QS_SENDMESSAGE : QS_ALLINPUT,
                                                  MWMO_INPUTAVAILABLE);
         if (woke == WAIT_OBJECT_0) {
@@ -251,12 +256,11 @@ bool SignaturePad::Reader::waitForEnd(bool silence)
     return ended;
 }
 
-bool SignaturePad::Reader::beginDelivery()
+bool SignaturePad::Reader::beginDelivery(bool ofReport)
 {
-    if (pad->destroying || pad->refCount == 0)
-        return false;
     delivering.store(true);
-    if (silent.load()) {
+    bool ending = ofReport && (pad->stopRequested || pad->restartPending);
+    if (ending || silent.load() || pad->destroying || pad->refCount == 0) {
         delivering.store(false);
         return false;
     }
@@ -303,6 +307,14 @@ void SignaturePad::Reader::runDeferredWork()
     deferred.clear();
 }
 
+void SignaturePad::Reader::doWorkLeftForAfterRead()
+{
+    if (clearAfterRead.exchange(false))
+        pad->LCDRefresh(0, 0, 0, 0, 0);
+    if (scriptel_device* closing = closeAfterRead.exchange(nullptr))
+        closeUnlessOwned(closing);
+}
+
 // The library calls this on the reader's thread, inside scriptel_device_read.
 void __cdecl SignaturePad::Reader::inputCallback(scriptel_device* /* device */, void* report, int type)
 {
@@ -317,7 +329,7 @@ void __cdecl SignaturePad::Reader::inputCallback(scriptel_device* /* device */, 
         return;
     ++reader->eventDepth;
     pad->closeCutStroke();
-    if (reader->beginDelivery()) {
+    if (reader->beginDelivery(true)) {
         pad->handleReport(report, type);
         reader->endDelivery();
     }
@@ -381,7 +393,7 @@ void SignaturePad::closeStroke()
     lastPenX = lastPenY = -1;
     Reader* reader = readerOfThisThread();
     ++reader->eventDepth;
-    if (reader->beginDelivery()) {
+    if (reader->beginDelivery(false)) {
         connectionPointContainer.fire_PenUp(x, y);
         reader->endDelivery();
     }

@@ -32,20 +32,26 @@ public:
     void wake() const { SetEvent(wakeEvent.get()); }
     bool running() const { return WaitForSingleObject(thread.get(), 0) == WAIT_TIMEOUT; }
 
-    // Waits for the thread to end, serving the calling thread's messages
-    // meanwhile, since a sink may be waiting for this thread to handle one.
-    // Gives up when the reader stays inside one call of a sink for a while
-    // without that serving it: the sink then waits for something the calling
-    // thread is itself inside. With `silence`, no sink hears from the reader
-    // again once this returns. True when the thread ended.
-    bool waitForEnd(bool silence);
+    // Waits for the thread to end, or for it to be between events, serving
+    // the calling thread's messages meanwhile, since a sink may be waiting
+    // for this thread to handle one. Gives up when the reader stays inside
+    // one call of a sink for a while without that serving it: the sink then
+    // waits for something the calling thread is itself inside. With
+    // `silence`, no sink hears from the reader again once a wait that gave
+    // up returns. True when the wait got there.
+    bool waitForEnd(bool silence) { return serveWhileWaiting(false, silence); }
+    bool waitUntilBetweenEvents(bool silence) { return serveWhileWaiting(true, silence); }
     // Whether a waiter gave up on it with `silence`: such a reader only ends.
     bool silenced() const { return silent.load(); }
 
     // The reader's own thread around every event it delivers: false, with
-    // nothing begun, when the object no longer takes events.
-    bool beginDelivery();
+    // nothing begun, when the object no longer takes events, or (for a
+    // report) when its capture is ending or starting again. Marked before
+    // the object is looked at, so that a thread that asks the capture to end
+    // and then finds the reader outside a delivery knows none will begin.
+    bool beginDelivery(bool ofReport);
     void endDelivery();
+    bool inDelivery() const { return delivering.load(); }
     // Before each call of a sink, on the reader's own thread.
     bool maySinkBeCalled()
     {
@@ -54,6 +60,14 @@ public:
         sinkCalls.store(sinkCalls.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
         return true;
     }
+
+    // Pad work the host's thread left to the reader, for when its read has
+    // returned, because the reader was held up inside an event the calling
+    // thread was itself serving: a library may make the call wait for that
+    // event. The display's clear, and the pad's close unless an object owns
+    // it by then.
+    std::atomic<bool> clearAfterRead{false};
+    std::atomic<scriptel_device*> closeAfterRead{nullptr};
 
     // On the reader's thread: whether it is inside the pad library's input
     // callback or inside one of its own events. The library may not be
@@ -82,7 +96,9 @@ private:
     static void __cdecl inputCallback(scriptel_device* device, void* report, int type);
     void run();
     void runDeferredWork();
+    void doWorkLeftForAfterRead();
     void pauseAfterEmptyRead(LONGLONG readStart);
+    bool serveWhileWaiting(bool untilBetweenEvents, bool silence);
 
     std::atomic<ULONG> references{1};
     // Under the session lock: a thread waits, or waited, for this reader to

@@ -123,6 +123,7 @@ LONG SignaturePad::Start()
 
     ComPtr<ISignaturePad> self = holdWhileWaiting();
     ComPtr<Reader> own, previous;
+    bool closeLater;
     {
         ExclusiveGuard guard(sessionLock);
         if (stopWaits)
@@ -135,7 +136,10 @@ LONG SignaturePad::Start()
         if (owner && owner != this)
             previous = owner->requestEnd();
         startWhenReaderEnds = false;
-        scriptel_close_device(pad);
+        // The pad is closed between the old readers' events, as Stop closes it.
+        closeLater = (own && own->inDelivery()) || (previous && previous->inDelivery());
+        if (!closeLater)
+            scriptel_close_device(pad);
         if (!own && !previous) {
             launchReader(pad);
             return 0;
@@ -144,6 +148,18 @@ LONG SignaturePad::Start()
             if (ending)
                 ending->final = true;
         }
+    }
+    if (closeLater) {
+        // A reader held up in an event this thread serves is left to end; the
+        // new capture opens the pad again in any case.
+        bool betweenEvents = true;
+        for (Reader* ending : {own.get(), previous.get()}) {
+            if (ending && !ending->silenced())
+                betweenEvents = ending->waitUntilBetweenEvents(false) && betweenEvents;
+        }
+        ExclusiveGuard guard(sessionLock);
+        if (betweenEvents && padOwner(pad) == this)
+            scriptel_close_device(pad);
     }
     // A reader held up in a sink that waits for this thread does not read
     // again once it is free; the previous owner's is then not waited for,
@@ -262,6 +278,19 @@ void SignaturePad::LCDRefresh(LONG /* mode */, LONG /* XPos */, LONG /* YPos */,
     scriptel_device* pad = device;
     if (!pad)
         return;
+    // A library may make the clear wait for a callback under way, whose sink
+    // may wait for this thread: the display is cleared between the reader's
+    // events, or by the reader once its read has returned.
+    if (!Reader::current()) {
+        ComPtr<Reader> running = runningReader();
+        if (running && running->inDelivery()) {
+            ComPtr<ISignaturePad> self = holdWhileWaiting();
+            if (!running->waitUntilBetweenEvents(false)) {
+                running->clearAfterRead = true;
+                return;
+            }
+        }
+    }
     ExclusiveGuard guard(sessionLock);
     if (mayUsePad(this, pad))
         scriptel_clear_screen(pad);
@@ -295,27 +324,43 @@ void SignaturePad::launchReader(scriptel_device* pad)
     reader = std::move(next);
 }
 
-// Called with sessionLock held. Asks the reader to end; returns it while it runs.
-ComPtr<SignaturePad::Reader> SignaturePad::requestEnd()
+ComPtr<SignaturePad::Reader> SignaturePad::runningReader()
 {
-    stopRequested = true;
+    ExclusiveGuard guard(sessionLock);
+    return readerWhileRunning();
+}
+
+// Called with sessionLock held.
+ComPtr<SignaturePad::Reader> SignaturePad::readerWhileRunning()
+{
     ComPtr<Reader> running;
     if (readerThread) {
-        reader->wake();
         reader->AddRef();
         running.attach(reader.get());
     }
     return running;
 }
 
+// Called with sessionLock held. Asks the reader to end; returns it while it runs.
+ComPtr<SignaturePad::Reader> SignaturePad::requestEnd()
+{
+    stopRequested = true;
+    ComPtr<Reader> running = readerWhileRunning();
+    if (running)
+        running->wake();
+    return running;
+}
+
 // Asks the reader thread to end and, when this object owns the pad or no
 // object does, gives the pad up and closes it, which sends a read in
 // progress home. Waits for the thread unless called on a reader thread: on
-// its own, it ends once the current event returns.
+// its own, it ends once the current event returns; inside an event the
+// close is left to the reader, for when its read has returned.
 void SignaturePad::endReader()
 {
     Reader* calling = Reader::current();
     ComPtr<Reader> running;
+    scriptel_device* closing = nullptr;
     {
         ExclusiveGuard guard(sessionLock);
         startWhenReaderEnds = false;
@@ -333,6 +378,8 @@ void SignaturePad::endReader()
             if (mayUsePad(this, pad)) {
                 if (calling && calling->insideEvent())
                     calling->defer(Reader::Work::Close, nullptr, pad);
+                else if (running && running->inDelivery())
+                    closing = pad;
                 else
                     scriptel_close_device(pad);
             }
@@ -340,7 +387,17 @@ void SignaturePad::endReader()
     }
     if (!running)
         return;
-    running->waitForEnd(true);
+    // A library may hold a lock of its own while it calls back, so the pad is
+    // closed between the reader's events: a sink waiting for this thread
+    // meanwhile is served first.
+    if (closing) {
+        if (running->waitUntilBetweenEvents(true))
+            closeUnlessOwned(closing);
+        else
+            running->closeAfterRead = closing;
+    }
+    if (!running->silenced())
+        running->waitForEnd(true);
     ExclusiveGuard guard(sessionLock);
     --stopWaits;
 }

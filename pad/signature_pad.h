@@ -426,6 +426,8 @@ private:
     static void closeUnlessOwned(scriptel_device* pad);
     void launchReader(scriptel_device* pad);        // lock held
     ComPtr<Reader> requestEnd();                    // lock held
+    ComPtr<Reader> readerWhileRunning();            // lock held
+    ComPtr<Reader> runningReader();
     void endReader();
     void readerEnded();
     // True when the object's reader still runs: it frees the object as it ends.

@@ -141,6 +141,11 @@ struct Pad {
 
     std::atomic<long> calls[CallKinds] = {};
     std::atomic<long> callsInsideCallback{0};
+    // Held across each callback when the control interface asks for it, as a
+    // library guarding its device with one lock does: calls from other
+    // threads then wait for the callback under way.
+    SlimLock deviceLock;
+    std::atomic<bool> lockAcrossCallback{false};
 
     Pad()
     {
@@ -194,12 +199,31 @@ Pad pad;
 // Set on a reading thread while it is inside the input callback.
 thread_local bool insideCallback = false;
 
-void count(Call call)
-{
-    ++pad.calls[call];
-    if (insideCallback && call != CallClearScreen)
-        ++pad.callsInsideCallback;
-}
+// One library call: counted, and made to wait for a callback under way on
+// another thread when the device's lock is held across callbacks.
+class LibraryCall {
+public:
+    explicit LibraryCall(Call call)
+    {
+        ++pad.calls[call];
+        if (insideCallback && call != CallClearScreen)
+            ++pad.callsInsideCallback;
+        if (!insideCallback && pad.lockAcrossCallback) {
+            pad.deviceLock.lockExclusive();
+            locked = true;
+        }
+    }
+    ~LibraryCall()
+    {
+        if (locked)
+            pad.deviceLock.unlockExclusive();
+    }
+    LibraryCall(const LibraryCall&) = delete;
+    LibraryCall& operator=(const LibraryCall&) = delete;
+
+private:
+    bool locked = false;
+};
 
 void queueReports(const Report* reports, size_t n)
 {
@@ -326,13 +350,13 @@ Report toReport(const vpad::RecordedEvent& event)
 
 int __cdecl scriptel_init(void)
 {
-    count(CallInit);
+    LibraryCall call(CallInit);
     return 1;
 }
 
 int __cdecl scriptel_list_devices(scriptel_device** firstDevice)
 {
-    count(CallListDevices);
+    LibraryCall call(CallListDevices);
     if (!firstDevice)
         return 0;
     ExclusiveGuard guard(pad.lock);
@@ -342,7 +366,7 @@ int __cdecl scriptel_list_devices(scriptel_device** firstDevice)
 
 int __cdecl scriptel_open_device(scriptel_device* device)
 {
-    count(CallOpenDevice);
+    LibraryCall call(CallOpenDevice);
     ExclusiveGuard guard(pad.lock);
     if (device != &pad.device || !pad.connected)
         return 0;
@@ -357,7 +381,7 @@ int __cdecl scriptel_open_device(scriptel_device* device)
 // such, the record can have the size the control interface chose.
 extern "C" void* __cdecl vpadCoordinateRange(void* record, scriptel_device* device)
 {
-    count(CallGetCoordinateRange);
+    LibraryCall call(CallGetCoordinateRange);
     ExclusiveGuard guard(pad.lock);
     auto* bytes = static_cast<uint8_t*>(record);
     memset(bytes, rangeRecordFill, pad.rangeRecordSize);
@@ -370,13 +394,13 @@ extern "C" void* __cdecl vpadCoordinateRange(void* record, scriptel_device* devi
 
 int __cdecl scriptel_clear_screen(scriptel_device* device)
 {
-    count(CallClearScreen);
+    LibraryCall call(CallClearScreen);
     return device == &pad.device ? 1 : 0;
 }
 
 int __cdecl scriptel_close_device(scriptel_device* device)
 {
-    count(CallCloseDevice);
+    LibraryCall call(CallCloseDevice);
     if (device != &pad.device)
         return 0;
     ExclusiveGuard guard(pad.lock);
@@ -386,7 +410,7 @@ int __cdecl scriptel_close_device(scriptel_device* device)
 
 int __cdecl scriptel_register_input_callback(scriptel_device* device, scriptel_input_callback callback)
 {
-    count(CallRegisterInputCallback);
+    LibraryCall call(CallRegisterInputCallback);
     if (device != &pad.device)
         return 0;
     ExclusiveGuard guard(pad.lock);
@@ -399,7 +423,9 @@ int __cdecl scriptel_register_input_callback(scriptel_device* device, scriptel_i
 // the device is not open, was closed meanwhile or nothing came in time.
 int __cdecl scriptel_device_read(scriptel_device* device)
 {
-    count(CallDeviceRead);
+    ++pad.calls[CallDeviceRead];
+    if (insideCallback)
+        ++pad.callsInsideCallback;
     if (device != &pad.device)
         return 0;
 
@@ -431,17 +457,22 @@ int __cdecl scriptel_device_read(scriptel_device* device)
 
     bool stillOpen = true;
     for (Report& report : batch) {
-        if (pad.closings != closings) {
-            stillOpen = false;
+        bool locked = pad.lockAcrossCallback;
+        if (locked)
+            pad.deviceLock.lockExclusive();
+        if (pad.closings != closings || !callback) {
+            if (locked)
+                pad.deviceLock.unlockExclusive();
+            stillOpen = pad.closings == closings;
             break;
         }
-        if (!callback)
-            break;
         if (!report.buttonRecord.empty())
             report.data.button.button = reinterpret_cast<const scriptel_button*>(report.buttonRecord.data());
         insideCallback = true;
         callback(&pad.device, &report.data, report.type);
         insideCallback = false;
+        if (locked)
+            pad.deviceLock.unlockExclusive();
     }
 
     ExclusiveGuard guard(pad.lock);
@@ -462,6 +493,7 @@ void __cdecl vpad_reset(void)
     for (auto& calls : pad.calls)
         calls = 0;
     pad.callsInsideCallback = 0;
+    pad.lockAcrossCallback = false;
     pad.wakeIfIdle();
 }
 
@@ -511,6 +543,11 @@ void __cdecl vpad_set_device_extent(uint16_t width, uint16_t height)
     ExclusiveGuard guard(pad.lock);
     pad.device.width = width;
     pad.device.height = height;
+}
+
+void __cdecl vpad_set_lock_across_callback(int held)
+{
+    pad.lockAcrossCallback = held != 0;
 }
 
 void __cdecl vpad_set_read_wait(int milliseconds)

@@ -44,6 +44,11 @@ VPAD_API int __cdecl vpad_set_range_record_size(unsigned bytes);
 // may do any of these.
 VPAD_API void __cdecl vpad_set_read_wait(int milliseconds);
 
+// Whether the library's calls made on other threads wait for a callback
+// under way (0 at load), as those of a library that holds its device's lock
+// across the callback do. A display clear from inside the callback does not.
+VPAD_API void __cdecl vpad_set_lock_across_callback(int held);
+
 // Input reports, delivered in order by the next scriptel_device_read. A
 // button record holds the whole name, however long, and no byte after its
 // terminator; a null name queues a button report that points at no record.
