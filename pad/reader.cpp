@@ -34,21 +34,28 @@ constexpr DWORD waitSliceMs = 20;
 // Work a read's events may leave; more is made room for as it comes.
 constexpr size_t deferredCapacity = 8;
 
-// The reader whose thread this is. A native slot rather than thread_local:
-// looking at it on any other thread allocates nothing.
-const DWORD readerSlot = TlsAlloc();
+// A native thread-local slot rather than thread_local: looking at it on any
+// other thread allocates nothing. Given back when the module is unloaded.
+class ThreadSlot {
+public:
+    ThreadSlot() : index(TlsAlloc()) {}
+    ~ThreadSlot()
+    {
+        if (index != TLS_OUT_OF_INDEXES)
+            TlsFree(index);
+    }
+    ThreadSlot(const ThreadSlot&) = delete;
+    ThreadSlot& operator=(const ThreadSlot&) = delete;
+
+    const DWORD index;
+};
+
+// The reader whose thread this is.
+const ThreadSlot readerSlot;
 
 SignaturePad::Reader* readerOfThisThread()
 {
-    return static_cast<SignaturePad::Reader*>(TlsGetValue(readerSlot));
-}
-
-LONGLONG microsecondsSince(LONGLONG start)
-{
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return (now.QuadPart - start) * 1000000 / frequency.QuadPart;
+    return static_cast<SignaturePad::Reader*>(TlsGetValue(readerSlot.index));
 }
 
 LONGLONG performanceCount()
@@ -56,6 +63,13 @@ LONGLONG performanceCount()
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     return now.QuadPart;
+}
+
+LONGLONG microsecondsSince(LONGLONG start)
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return (performanceCount() - start) * 1000000 / frequency.QuadPart;
 }
 
 bool isOkButton(const scriptel_button_report* report)
@@ -92,7 +106,7 @@ SignaturePad::Reader::Reader(SignaturePad* pad) : pad(pad) {}
 
 SignaturePad::Reader* SignaturePad::Reader::create(SignaturePad* pad)
 {
-    if (readerSlot == TLS_OUT_OF_INDEXES)
+    if (readerSlot.index == TLS_OUT_OF_INDEXES)
         return nullptr;
     Reader* reader = new (std::nothrow) Reader(pad);
     if (!reader)
@@ -159,7 +173,7 @@ DWORD WINAPI SignaturePad::Reader::threadProc(void* parameter)
 
 void SignaturePad::Reader::run()
 {
-    TlsSetValue(readerSlot, this);
+    TlsSetValue(readerSlot.index, this);
     // Every capture starts with the pen up.
     pad->lastPenX = pad->lastPenY = -1;
     pad->restartsSeen = pad->restarts;
@@ -189,7 +203,7 @@ void SignaturePad::Reader::run()
             break;
         pad->restartsSeen = pad->restarts;
     }
-    TlsSetValue(readerSlot, nullptr);
+    TlsSetValue(readerSlot.index, nullptr);
     pad->readerEnded();
 }
 

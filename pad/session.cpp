@@ -121,7 +121,7 @@ LONG SignaturePad::Start()
         return 0;
     }
 
-    ComPtr<ISignaturePad> self = holdWhileWaiting();
+    ComPtr<ISignaturePad> self;
     ComPtr<Reader> own, previous;
     bool closeLater;
     {
@@ -149,6 +149,7 @@ LONG SignaturePad::Start()
                 ending->final = true;
         }
     }
+    self = holdWhileWaiting();
     if (closeLater) {
         // A reader held up in an event this thread serves is left to end; the
         // new capture opens the pad again in any case.
@@ -247,7 +248,6 @@ void SignaturePad::closeUnlessOwned(scriptel_device* pad)
 
 LONG SignaturePad::Stop()
 {
-    ComPtr<ISignaturePad> self = holdWhileWaiting();
     endReader();
     return 0;
 }
@@ -256,7 +256,7 @@ LONG SignaturePad::Unload()
 {
     if (!isLoaded)
         return 0;
-    ComPtr<ISignaturePad> self = holdWhileWaiting();
+    ComPtr<ISignaturePad> self = readerThread ? holdWhileWaiting() : ComPtr<ISignaturePad>();
     LCDRefresh(0, 0, 0, 0, 0);
     ClearTablet();
     isLoaded = 0;
@@ -281,10 +281,11 @@ void SignaturePad::LCDRefresh(LONG /* mode */, LONG /* XPos */, LONG /* YPos */,
     // A library may make the clear wait for a callback under way, whose sink
     // may wait for this thread: the display is cleared between the reader's
     // events, or by the reader once its read has returned.
+    ComPtr<ISignaturePad> self;
     if (!Reader::current()) {
         ComPtr<Reader> running = runningReader();
         if (running && running->inDelivery()) {
-            ComPtr<ISignaturePad> self = holdWhileWaiting();
+            self = holdWhileWaiting();
             if (!running->waitUntilBetweenEvents(false)) {
                 running->clearAfterRead = true;
                 return;
@@ -387,6 +388,7 @@ void SignaturePad::endReader()
     }
     if (!running)
         return;
+    ComPtr<ISignaturePad> self = holdWhileWaiting();
     // A library may hold a lock of its own while it calls back, so the pad is
     // closed between the reader's events: a sink waiting for this thread
     // meanwhile is served first.
