@@ -18,8 +18,10 @@ namespace {
 
 constexpr int penType = SCRIPTEL_REPORT_PEN;
 constexpr int latencySamples = 2000;
+constexpr int idleLatencySamples = 250;
+constexpr DWORD idleGapMs = 20;
 constexpr int restartRounds = 30;
-constexpr DWORD idleMeasureMs = 5000;
+constexpr DWORD idleMeasureMs = 10000;
 constexpr DWORD deliveryTimeoutMs = 60000;
 constexpr int deliveryRounds = 7;
 
@@ -353,8 +355,9 @@ public:
     }
 
     // From a report queued to its PenPoint at the sink, one report at a time
-    // with the reader waiting for input in between, in microseconds.
-    std::vector<double> latencies(int samples)
+    // with the reader waiting for input in between, `gapMs` apart, in
+    // microseconds.
+    std::vector<double> latencies(int samples, DWORD gapMs = 1)
     {
         CountingSink& stamped = sinks.front();
         stamped.stampArrivals = true;
@@ -369,7 +372,7 @@ public:
             if (!waitForPoints(stamped, expected) || stamped.lastX.load(std::memory_order_acquire) != x)
                 break;
             result.push_back(microseconds(stamped.arrival.load(std::memory_order_relaxed) - queued));
-            Sleep(1);
+            Sleep(gapMs);
         }
         stamped.stampArrivals = false;
         return result;
@@ -472,12 +475,12 @@ int main(int argc, char** argv)
 
     // Pad libraries differ in how long a read waits: the latency, the idle
     // cost and the times of Start and Stop with each, side by side.
-    printf("\nby how the pad library's read waits: latency from a report queued to its PenPoint (%d samples),\n"
-           "the process's CPU while started with no input (%.1f s; Wine counts it in 10 ms ticks), and Start and\n"
-           "Stop on a started object (%d rounds), in microseconds\n\n",
-        latencySamples, idleMeasureMs / 1000.0, restartRounds);
-    printf("%-16s %9s %9s %9s %12s %8s %11s %11s\n", "read waits", "median", "p99", "max", "idle CPU ms", "% core",
-        "Start med", "Stop med");
+    printf("\nby how the pad library's read waits: latency from a report queued to its PenPoint, %d reports 1 ms\n"
+           "apart and %d after %u ms without input; the process's CPU while started with no input (%.1f s; Wine\n"
+           "counts it in 10 ms ticks); Start and Stop on a started object (%d rounds); times in microseconds\n\n",
+        latencySamples, idleLatencySamples, idleGapMs, idleMeasureMs / 1000.0, restartRounds);
+    printf("%-12s %8s %8s %8s %10s %10s %10s %8s %10s %10s\n", "read waits", "median", "p99", "max", "idle p99",
+        "idle max", "CPU ms", "% core", "Start med", "Stop med");
     struct ReadMode {
         const char* name;
         int waitMs;
@@ -491,11 +494,18 @@ int main(int argc, char** argv)
             return 1;
         }
         Figures latency = summarize(latencies);
+        std::vector<double> afterIdle = bench.latencies(idleLatencySamples, idleGapMs);
+        if (afterIdle.empty()) {
+            printf("no latency sample arrived\n");
+            return 1;
+        }
+        Figures idleLatency = summarize(afterIdle);
         double idleMs = bench.idleCpuMs(idleMeasureMs);
         std::vector<double> starts, stops;
         bench.restartTimes(restartRounds, starts, stops);
-        printf("%-16s %9.1f %9.1f %9.1f %12.0f %8.2f %11.0f %11.0f\n", mode.name, latency.median, latency.p99,
-            latency.max, idleMs, idleMs / idleMeasureMs * 100.0, summarize(starts).median, summarize(stops).median);
+        printf("%-12s %8.1f %8.1f %8.1f %10.1f %10.1f %10.0f %8.2f %10.0f %10.0f\n", mode.name, latency.median,
+            latency.p99, latency.max, idleLatency.p99, idleLatency.max, idleMs, idleMs / idleMeasureMs * 100.0,
+            summarize(starts).median, summarize(stops).median);
     }
     return 0;
 }

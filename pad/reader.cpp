@@ -6,7 +6,7 @@
 // the pad is closed, another returns at once when nothing is there, or fails
 // at once after a fault while the pad still counts as open. A read that
 // handed over nothing and came back sooner than the current pause is
-// followed by the rest of that pause, which doubles from 1 ms to 4 ms while
+// followed by the rest of that pause, which doubles from 1 ms up to 5 ms while
 // nothing comes: an idle library that does not wait costs next to nothing,
 // and input still arrives within a few milliseconds. A read that blocks, or
 // hands over input, is never followed by a pause.
@@ -25,7 +25,7 @@
 namespace {
 
 constexpr unsigned firstPauseUs = 1000;
-constexpr unsigned longestPauseUs = 4000;
+constexpr unsigned longestPauseUs = 5000;
 // How long a waiter lets the reader stay inside one call of a sink, while
 // it serves its own thread's messages, before it takes that sink to be
 // waiting for something the waiter is itself inside.
