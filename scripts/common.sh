@@ -56,6 +56,12 @@ start_wine() {
         wine wineboot --init >/dev/null 2>&1
         wineserver -w
     fi
+    # Wine 8 as Debian packages it does not load its own fonts from
+    # /usr/share/wine/fonts (package fonts-wine), so window captions would
+    # show letters where their buttons belong: they are drawn with Marlett,
+    # which the prefix therefore gets a copy of.
+    local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+    [ -f "$fonts/marlett.ttf" ] || cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
     # One persistent server for the whole run makes each Wine process start fast.
     wineserver -p
     CLEANUP+=("wineserver -k")
