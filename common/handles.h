@@ -84,6 +84,14 @@ struct WindowTraits {
     static void close(Type window) { DestroyWindow(window); }
 };
 
+// Memory from LocalAlloc, which security descriptors made from their text
+// form come in.
+struct LocalMemoryTraits {
+    using Type = HLOCAL;
+    static Type invalid() { return nullptr; }
+    static void close(Type memory) { LocalFree(memory); }
+};
+
 struct ActivationContextTraits {
     using Type = HANDLE;
     static Type invalid() { return INVALID_HANDLE_VALUE; }
@@ -105,6 +113,7 @@ using UniqueSid = UniqueResource<SidTraits>;
 using UniqueMemoryDc = UniqueResource<MemoryDcTraits>;   // from CreateCompatibleDC
 using UniqueWindow = UniqueResource<WindowTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;   // from LoadLibrary
+using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
 using UniqueActivationContext = UniqueResource<ActivationContextTraits>;   // from CreateActCtx
 
 // Keeps an activation context active on the calling thread for its own

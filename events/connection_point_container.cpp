@@ -1,11 +1,23 @@
 // The object's connection point container, and the delivery of the pad's
 // events to every advised sink.
-#include "signature_pad.h"
+#include "reader.h"
 #include "sink_list.h"
 
 #include <olectl.h>
 
 namespace {
+
+// One delivery's calls of its sinks. On the object's own reader they stop,
+// at the next call, once a Stop, Unload or Release has given up waiting for
+// that reader: nothing reaches a sink after such a call has returned.
+class SinkCalls {
+public:
+    explicit SinkCalls(SignaturePad::Reader* reader) : reader(reader) {}
+    bool allowed() const { return !reader || reader->maySinkBeCalled(); }
+
+private:
+    SignaturePad::Reader* reader;
+};
 
 // Calls every sink advised when the delivery starts, lowest slot first, each
 // with its whole sequence before the next one gets anything. The list of
@@ -16,20 +28,22 @@ template <typename CallSink>
 void deliver(SignaturePad* owner, CallSink callSink)
 {
     // A sink may drop the host's last reference: the object then goes when
-    // this one does, after the list has been let go of. Inside the object's
-    // own input callback the reader keeps the object instead, without a
-    // reference, so that the host's last Release on its own thread still
-    // ends the capture there and then.
+    // this one does, after the list has been let go of. On the object's own
+    // reader the reader keeps the object instead, without a reference, so
+    // that the host's last Release on its own thread still ends the capture
+    // there and then.
+    SignaturePad::Reader* reader = owner->ownReader();
     ComPtr<ISignaturePad> object;
-    if (!owner->deliveringOnThisThread()) {
+    if (!reader) {
         owner->AddRef();
         object.attach(owner);
     }
     SharedSinks sinks;
     if (owner->connectionPoint.shareAdvisedSinks(sinks.put()) != S_OK)
         return;
+    SinkCalls calls(reader);
     for (const CONNECTDATA& connection : *sinks)
-        callSink(static_cast<ISignaturePadEvents*>(connection.pUnk));
+        callSink(static_cast<ISignaturePadEvents*>(connection.pUnk), calls);
 }
 
 } // namespace
@@ -85,29 +99,39 @@ STDMETHODIMP SignaturePad::_IConnectionPointContainer::FindConnectionPoint(REFII
 
 void SignaturePad::_IConnectionPointContainer::fire_OptionSelected(long optionNumber)
 {
-    deliver(owner, [optionNumber](ISignaturePadEvents* sink) { sink->OptionSelected(optionNumber); });
+    deliver(owner, [optionNumber](ISignaturePadEvents* sink, const SinkCalls& calls) {
+        if (calls.allowed())
+            sink->OptionSelected(optionNumber);
+    });
 }
 
 // The position where the stroke starts or ends is not passed on: the point
 // that follows PenDown and PenUp is always the zero point.
 void SignaturePad::_IConnectionPointContainer::fire_PenDown(long, long)
 {
-    deliver(owner, [](ISignaturePadEvents* sink) {
-        sink->PenDown();
-        sink->PenPoint(0, 0, 0.0f);
+    deliver(owner, [](ISignaturePadEvents* sink, const SinkCalls& calls) {
+        if (calls.allowed())
+            sink->PenDown();
+        if (calls.allowed())
+            sink->PenPoint(0, 0, 0.0f);
     });
 }
 
 void SignaturePad::_IConnectionPointContainer::fire_PenPoint(long x, long y, float inkWeight)
 {
-    deliver(owner, [x, y, inkWeight](ISignaturePadEvents* sink) { sink->PenPoint(x, y, inkWeight); });
+    deliver(owner, [x, y, inkWeight](ISignaturePadEvents* sink, const SinkCalls& calls) {
+        if (calls.allowed())
+            sink->PenPoint(x, y, inkWeight);
+    });
 }
 
 void SignaturePad::_IConnectionPointContainer::fire_PenUp(long, long)
 {
-    deliver(owner, [](ISignaturePadEvents* sink) {
-        sink->PenUp();
-        sink->PenPoint(0, 0, 0.0f);
+    deliver(owner, [](ISignaturePadEvents* sink, const SinkCalls& calls) {
+        if (calls.allowed())
+            sink->PenUp();
+        if (calls.allowed())
+            sink->PenPoint(0, 0, 0.0f);
     });
 }
 

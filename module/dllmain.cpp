@@ -1,9 +1,11 @@
 // Process attach and the start-up work that follows it.
 #include <windows.h>
+#include <sddl.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 #include "module.h"
 #include "handles.h"
@@ -12,14 +14,33 @@
 HINSTANCE moduleHandle;
 char modulePath[1024];
 WCHAR modulePathWide[256];
+WCHAR moduleBaseName[260];
 char dataFolder[260];
+
+namespace {
+
+// The text after the last backslash of a path, or after its last slash when
+// it has no backslash.
+template <typename Char>
+const Char* nameAfterFolder(const Char* path)
+{
+    const Char* backslash = nullptr;
+    const Char* slash = nullptr;
+    for (const Char* at = path; *at; ++at) {
+        if (*at == '\\')
+            backslash = at;
+        else if (*at == '/')
+            slash = at;
+    }
+    const Char* separator = backslash ? backslash : slash;
+    return separator ? separator + 1 : path;
+}
+
+} // namespace
 
 const char* moduleFileName()
 {
-    const char* name = strrchr(modulePath, '\\');
-    if (!name)
-        name = strrchr(modulePath, '/');
-    return name ? name + 1 : modulePath;
+    return nameAfterFolder(modulePath);
 }
 
 namespace {
@@ -57,6 +78,25 @@ void getFolderPath(HWND owner, int csidl, char* folder /* 260 bytes */)
     CoTaskMemFree(wide);
 }
 
+// Users (BU) may read, write and delete what the folder holds ("Modify"),
+// and every file and folder made in it inherits that (OICI). A file one user
+// saved is then replaced by another user's save; the rest of the folder's
+// permissions come from its parents.
+const WCHAR sharedFolderAccess[] = L"D:(A;OICI;0x1301bf;;;BU)";
+
+// A folder whose files every user of the machine may change. When its
+// permissions cannot be made, it is not created: a folder with the default
+// ones would keep every other user from saving, for good.
+void createSharedFolder(const char* path)
+{
+    UniqueLocalMemory descriptor;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sharedFolderAccess, SDDL_REVISION_1, descriptor.put(),
+                                                              nullptr))
+        return;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor.get(), FALSE};
+    CreateDirectoryA(path, &attributes);
+}
+
 bool formatPath(char* buffer, size_t size, const char* format, const char* folder)
 {
     int length = snprintf(buffer, size, format, folder);
@@ -74,11 +114,24 @@ BOOL CALLBACK runStartup(PINIT_ONCE, PVOID, PVOID*)
     if (formatPath(settingsFolder, sizeof settingsFolder, "%s\\Tallowmark\\Settings", folder)) {
         formatPath(dataFolder, sizeof dataFolder, "%s\\Tallowmark", folder);
         CreateDirectoryA(dataFolder, nullptr);
-        CreateDirectoryA(settingsFolder, nullptr);
+        createSharedFolder(settingsFolder);
     }
 
     scriptel_init();
     return TRUE;
+}
+
+// The file name of the path cut at its last dot; left empty when it does
+// not fit.
+void recordBaseName(const WCHAR* path)
+{
+    const WCHAR* name = nameAfterFolder(path);
+    size_t length = wcslen(name);
+    if (length >= ARRAYSIZE(moduleBaseName))
+        return;
+    memcpy(moduleBaseName, name, (length + 1) * sizeof(WCHAR));
+    if (WCHAR* dot = wcsrchr(moduleBaseName, L'.'))
+        *dot = L'\0';
 }
 
 } // namespace
@@ -99,8 +152,15 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
     DWORD length = GetModuleFileNameA(instance, modulePath, sizeof modulePath);
     if (length == 0 || length >= sizeof modulePath)
         modulePath[0] = '\0';
-    ZeroMemory(modulePathWide, sizeof modulePathWide);
-    if (!MultiByteToWideChar(CP_ACP, 0, modulePath, -1, modulePathWide, ARRAYSIZE(modulePathWide) - 1))
-        ZeroMemory(modulePathWide, sizeof modulePathWide);
+    // The wide values come from the file system's own name: converted from
+    // modulePath, a character the ANSI code page lacks would stay a '?', and
+    // the path would name no file.
+    WCHAR path[ARRAYSIZE(modulePath)];
+    length = GetModuleFileNameW(instance, path, ARRAYSIZE(path));
+    if (length == 0 || length >= ARRAYSIZE(path))
+        return TRUE;
+    if (length < ARRAYSIZE(modulePathWide))
+        memcpy(modulePathWide, path, length * sizeof(WCHAR));
+    recordBaseName(path);
     return TRUE;
 }

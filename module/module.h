@@ -5,7 +5,13 @@
 
 extern HINSTANCE moduleHandle;      // for the module's resources
 extern char modulePath[1024];       // the module file, in the ANSI code page
-extern WCHAR modulePathWide[256];   // the same path; empty when it does not fit
+// The same path as the file system names it, whatever characters it holds:
+// the ANSI code page may lack some of them, and spells those as '?'. Empty
+// when the path does not fit.
+extern WCHAR modulePathWide[256];
+// The module file's own name without its folder and its last dot, from the
+// file system's name as above; empty when it does not fit.
+extern WCHAR moduleBaseName[260];
 extern char dataFolder[260];        // "<common application data>\Tallowmark"
 
 // The module file's name without its folder: the text after the last

@@ -1,14 +1,18 @@
 // DllRegisterServer and DllUnregisterServer: the class's keys under
 // HKEY_CLASSES_ROOT and the registration of the type library it carries.
 // DllInstall with "user" writes and removes the same keys under the user's
-// own classes, for a user who may not write the machine's.
+// own classes, for a user who may not write the machine's. A registration
+// that fails puts back what was there before it.
 #include <windows.h>
 #include <olectl.h>
 #include <shlwapi.h>
 #include <cstdio>
+#include <cwchar>
+#include <new>
 
 #include "module.h"
 #include "handles.h"
+#include "registry_snapshot.h"
 #include "SignaturePad_h.h"
 
 // Declared by the Windows SDK's oleauto.h, not by MinGW-w64's; oleaut32
@@ -43,6 +47,19 @@ private:
     char text[256] = "";
 };
 
+// "<folder>\<GUID>": the key of a class, a type library or an interface.
+class GuidKeyPath {
+public:
+    GuidKeyPath(const char* folder, REFGUID guid)
+    {
+        snprintf(text, sizeof text, "%s\\%s", folder, GuidText(guid).c_str());
+    }
+    const char* c_str() const { return text; }
+
+private:
+    char text[300];
+};
+
 // Writes keys and string values, and remembers whether any of them could
 // not be written. A key that could not be made is an empty handle: what
 // belongs below it is then counted as failed too, without a call.
@@ -68,12 +85,20 @@ public:
     }
 
     // A REG_SZ value with its terminating zero counted; a null name is the
-    // key's default value, null data a value there is nothing to write for.
+    // key's default value.
     void setString(HKEY key, const char* name, const char* data)
     {
-        if (!key || !data
-            || RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
-                              static_cast<DWORD>(strlen(data) + 1)) != ERROR_SUCCESS)
+        if (!key || RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
+                                   static_cast<DWORD>(strlen(data) + 1)) != ERROR_SUCCESS)
+            failed = true;
+    }
+
+    // The module file's path as the file system names it, as the key's
+    // default value: the wide call keeps every character of it.
+    void setPath(HKEY key, const WCHAR* path)
+    {
+        if (!key || RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path),
+                                   static_cast<DWORD>((wcslen(path) + 1) * sizeof(WCHAR))) != ERROR_SUCCESS)
             failed = true;
     }
 
@@ -116,24 +141,42 @@ ComPtr<ITypeLib> loadTypeLibrary()
     return library;
 }
 
-bool registerTypeLibrary(Scope scope, HKEY classes)
+bool registerTypeLibrary(Scope scope, HKEY classes, ITypeLib* library)
 {
-    ComPtr<ITypeLib> library = loadTypeLibrary();
-    if (!library)
-        return false;
     if (scope == Scope::Machine)
-        return SUCCEEDED(RegisterTypeLib(library.get(), modulePathWide, nullptr));
+        return SUCCEEDED(RegisterTypeLib(library, modulePathWide, nullptr));
     ClassesRootOverride override(classes);
-    return SUCCEEDED(RegisterTypeLibForUser(library.get(), modulePathWide, nullptr));
+    return SUCCEEDED(RegisterTypeLibForUser(library, modulePathWide, nullptr));
+}
+
+// Records under 'root' every key a registration may write: the class, both
+// ProgIDs, the type library and the interfaces it describes, which
+// RegisterTypeLib registers when they are automation interfaces.
+bool recordRegistrationKeys(RegistrySnapshot& snapshot, HKEY root, ITypeLib* library)
+{
+    if (!snapshot.add(root, GuidKeyPath("CLSID", CLSID_TallowmarkSignaturePad).c_str()) ||
+        !snapshot.add(root, versionIndependentProgId) || !snapshot.add(root, progId) ||
+        !snapshot.add(root, GuidKeyPath("TypeLib", LIBID_TallowmarkSignaturePad).c_str()))
+        return false;
+    for (UINT i = 0, count = library->GetTypeInfoCount(); i < count; ++i) {
+        ComPtr<ITypeInfo> info;
+        TYPEATTR* attributes = nullptr;
+        if (FAILED(library->GetTypeInfo(i, info.put())) || FAILED(info->GetTypeAttr(&attributes)))
+            return false;
+        IID iid = attributes->guid;
+        bool isInterface = attributes->typekind == TKIND_INTERFACE || attributes->typekind == TKIND_DISPATCH;
+        info->ReleaseTypeAttr(attributes);
+        if (isInterface && !snapshot.add(root, GuidKeyPath("Interface", iid).c_str()))
+            return false;
+    }
+    return true;
 }
 
 // Only one user's registration of the library is removed: the machine's
 // stays, as unregistering the machine's class leaves it.
 bool unregisterTypeLibraryForUser(HKEY classes)
 {
-    char libraryKeyPath[300];
-    snprintf(libraryKeyPath, sizeof libraryKeyPath, "TypeLib\\%s", GuidText(LIBID_TallowmarkSignaturePad).c_str());
-    if (!keyExists(classes, libraryKeyPath))
+    if (!keyExists(classes, GuidKeyPath("TypeLib", LIBID_TallowmarkSignaturePad).c_str()))
         return true;
     ComPtr<ITypeLib> library = loadTypeLibrary();
     TLIBATTR* attributes = nullptr;
@@ -158,12 +201,10 @@ bool registerClass(HKEY root, const char* clsid)
     writer.setString(writer.createKey(classKey.get(), "Control").get(), nullptr, "");
     writer.setString(writer.createKey(classKey.get(), "ProgID").get(), nullptr, progId);
 
-    // All three server keys name the module file itself. A path too long
-    // for modulePath was left empty: the keys are made, but with no server.
-    const char* serverPath = modulePath[0] ? modulePath : nullptr;
+    // All three server keys name the module file itself.
     auto createServerKey = [&](const char* name) {
         UniqueRegKey key = writer.createKey(classKey.get(), name);
-        writer.setString(key.get(), nullptr, serverPath);
+        writer.setPath(key.get(), modulePathWide);
         return key;
     };
     createServerKey("InprocServer");
@@ -188,15 +229,43 @@ bool registerClass(HKEY root, const char* clsid)
     return writer.succeeded();
 }
 
-// A class tree that could not be written wins over a type library that
-// could not be registered: without the class nothing can be created.
+// Registers the type library and the class, from the module file's own
+// path, or changes nothing: a path that cannot be recorded or a library that
+// cannot be loaded stops it before anything is written, and a key that
+// cannot be written puts back what the keys held before. A class tree that
+// could not be written wins over a type library that could not be
+// registered: without the class nothing can be created.
+HRESULT registerOrRestore(Scope scope, HKEY root)
+{
+    // A path too long for modulePathWide was left empty: there is no server
+    // to name.
+    if (!modulePathWide[0])
+        return SELFREG_E_CLASS;
+    ComPtr<ITypeLib> library = loadTypeLibrary();
+    if (!library)
+        return SELFREG_E_TYPELIB;
+    GuidText clsid(CLSID_TallowmarkSignaturePad);
+    RegistrySnapshot before;
+    if (!recordRegistrationKeys(before, root, library.get()))
+        return SELFREG_E_CLASS;
+    bool typeLibraryRegistered = registerTypeLibrary(scope, root, library.get());
+    bool classRegistered = registerClass(root, clsid.c_str());
+    if (typeLibraryRegistered && classRegistered)
+        return S_OK;
+    before.restore();
+    return classRegistered ? SELFREG_E_TYPELIB : SELFREG_E_CLASS;
+}
+
+// No exception leaves the entry points. Memory runs out, if at all, while
+// the keys are recorded, before anything is written, or while a failed
+// registration puts them back.
 HRESULT registerServer(Scope scope, HKEY root)
 {
-    GuidText clsid(CLSID_TallowmarkSignaturePad);
-    bool typeLibraryRegistered = registerTypeLibrary(scope, root);
-    if (!registerClass(root, clsid.c_str()))
-        return SELFREG_E_CLASS;
-    return typeLibraryRegistered ? S_OK : SELFREG_E_TYPELIB;
+    try {
+        return registerOrRestore(scope, root);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
 }
 
 // Removes the class key and both ProgID keys under 'root' with everything
@@ -213,9 +282,8 @@ HRESULT unregisterClass(HKEY root)
     SHDeleteKeyA(root, versionIndependentProgId);
     SHDeleteKeyA(root, progId);
 
-    char classKeyPath[300];
-    snprintf(classKeyPath, sizeof classKeyPath, "CLSID\\%s", clsid.c_str());
-    bool gone = !keyExists(root, classKeyPath) && !keyExists(root, versionIndependentProgId) &&
+    bool gone = !keyExists(root, GuidKeyPath("CLSID", CLSID_TallowmarkSignaturePad).c_str()) &&
+                !keyExists(root, versionIndependentProgId) &&
                 !keyExists(root, progId);
     return gone ? S_OK : SELFREG_E_CLASS;
 }

@@ -1,6 +1,6 @@
 // The device session: finding, opening, starting, stopping and releasing the
-// pad, the reader thread that pulls its input, and the input callback that
-// turns pad reports into pen and option events for the host.
+// pad, and the starting and ending of the reader thread that pulls its input
+// (reader.cpp).
 //
 // Every object of the process shares the pad library's one device record.
 // The object that started last owns the pad: the record's application slot
@@ -11,11 +11,18 @@
 // sink is called or a message is shown, so a sink may call the control from
 // inside an event on any thread.
 //
-// The reader thread may end up holding the last reference to the object,
-// when a sink releases the host's last reference from inside an event: the
-// object is then taken down on that thread once the event has reached every
-// sink, and its memory is freed when the reader loop has ended.
-#include "signature_pad.h"
+// A Stop, Unload, Release or Start on the host's thread waits for the reader
+// to end while serving the thread's messages, since a sink may wait for the
+// host's window to handle one. When the reader stays held up in a sink all
+// the same (the sink waits for the very message the caller is handling), the
+// caller stops waiting: the reader ends by itself once the sink returns,
+// delivers nothing more when it was a Stop, Unload or Release, and frees the
+// object when that was the last Release.
+//
+// The pad library is not called from inside its own input callback, except
+// to clear the display: what a sink asks for there (Stop, Unload, Start, the
+// host's last Release) is done by the reader once the read has returned.
+#include "reader.h"
 
 #include <cstring>
 
@@ -27,20 +34,10 @@ constexpr double scaleDivisor = 65791.0;
 constexpr double lcdScaleFactor = 1.25;
 constexpr double lcdScaleDivisor = 4.4;
 constexpr SIZE_T readerStackCommit = 4096;
-constexpr DWORD stopPollMs = 100;
 constexpr UINT noPadMessage = 1;
 constexpr UINT openFailedMessage = 2;
 
 SlimLock sessionLock;
-
-// The object whose reader thread this is; null on every other thread.
-thread_local SignaturePad* servedPad = nullptr;
-
-// The library sets and clears the open flag on other threads.
-bool isOpen(const scriptel_device* device)
-{
-    return *static_cast<const volatile uint8_t*>(&device->isOpen) != 0;
-}
 
 // Called with sessionLock held.
 SignaturePad* padOwner(const scriptel_device* device)
@@ -56,29 +53,6 @@ bool mayUsePad(const SignaturePad* pad, const scriptel_device* device)
     return !owner || owner == pad;
 }
 
-bool isOkButton(const scriptel_button_report* report)
-{
-    const scriptel_button* button = report->button;
-    // At most three bytes are read: "ok" and its terminator.
-    return button && _strnicmp(button->name, "ok", 3) == 0;
-}
-
-UniqueHandle duplicateHandle(HANDLE handle)
-{
-    HANDLE copy = nullptr;
-    HANDLE process = GetCurrentProcess();
-    if (!DuplicateHandle(process, handle, process, &copy, SYNCHRONIZE, FALSE, 0))
-        copy = nullptr;
-    return UniqueHandle(copy);
-}
-
-// Polled in steps, but left as soon as the thread has ended.
-void waitForThread(const UniqueHandle& thread)
-{
-    while (WaitForSingleObject(thread.get(), stopPollMs) == WAIT_TIMEOUT)
-        continue;
-}
-
 } // namespace
 
 LONG SignaturePad::Load(char* /* pszName */, HWND /* hwndClientHost */, void* pvITallowmarkServices)
@@ -86,6 +60,10 @@ LONG SignaturePad::Load(char* /* pszName */, HWND /* hwndClientHost */, void* pv
     hostServices = static_cast<ITallowmarkServices*>(pvITallowmarkServices);
     if (isLoaded)
         return 0;
+    // The library cannot be asked from inside its own read: Load there finds
+    // nothing, without a message.
+    if (Reader* calling = Reader::current(); calling && calling->insideEvent())
+        return 1;
     emptyInkList();
     isActive = 1;
 
@@ -110,7 +88,7 @@ LONG SignaturePad::Load(char* /* pszName */, HWND /* hwndClientHost */, void* pv
         ExclusiveGuard guard(sessionLock);
         // Another object capturing keeps the pad open and its display as it is.
         bool shared = !mayUsePad(this, found);
-        bool leaveOpen = shared && isOpen(found);
+        bool leaveOpen = shared && isPadOpen(found);
         opened = leaveOpen || scriptel_open_device(found) == 1;
         if (opened) {
             scriptel_coordinate_range range = scriptel_get_coordinate_range(found);
@@ -135,57 +113,125 @@ LONG SignaturePad::Load(char* /* pszName */, HWND /* hwndClientHost */, void* pv
 LONG SignaturePad::Start()
 {
     scriptel_device* pad = device;
-    if (!pad)
+    if (!pad || destroying)
         return 0;
-    // The readers that must end before this one reads: this object's own and
-    // the owner's. A reader thread never waits for one (two readers could
-    // wait for each other), and a reader started from inside its own events
-    // goes on reading once the event returns.
-    bool waiting = servedPad == nullptr;
-    UniqueHandle ownReader, ownerReader;
+    // A reader thread never waits for a reader: two could wait for each other.
+    if (Reader* calling = Reader::current()) {
+        startFromReaderThread(pad, calling);
+        return 0;
+    }
+
+    ComPtr<ISignaturePad> self = holdWhileWaiting();
+    ComPtr<Reader> own, previous;
     {
         ExclusiveGuard guard(sessionLock);
-        SignaturePad* owner = padOwner(pad);
-        if (readerThread && !waiting) {
-            if (stopIsFinal)
-                return 0;   // a thread waits for this reader to end: that stands
-            if (owner && owner != this)
-                owner->requestEnd(false);
-            scriptel_close_device(pad);
-            pad->application = this;
-            stopRequested = false;
-            ++restarts;
-            scriptel_open_device(pad);
-            scriptel_clear_screen(pad);
-            return 0;
-        }
+        if (stopWaits)
+            return 0;   // a Stop, Unload or Release of this object waits for its reader: that stands
         // Owned from now on: the others leave the pad alone while this
         // object waits for the old readers.
+        SignaturePad* owner = padOwner(pad);
         pad->application = this;
-        ownReader = requestEnd(waiting);
+        own = requestEnd();
         if (owner && owner != this)
-            ownerReader = owner->requestEnd(waiting);
+            previous = owner->requestEnd();
+        startWhenReaderEnds = false;
         scriptel_close_device(pad);
-        if (!ownReader && !ownerReader) {
+        if (!own && !previous) {
             launchReader(pad);
             return 0;
         }
+        for (Reader* ending : {own.get(), previous.get()}) {
+            if (ending)
+                ending->final = true;
+        }
     }
-    if (ownReader)
-        waitForThread(ownReader);
-    if (ownerReader)
-        waitForThread(ownerReader);
+    // A reader held up in a sink that waits for this thread does not read
+    // again once it is free; the previous owner's is then not waited for,
+    // and this object's own starts the capture itself when it has ended.
+    if (previous && !previous->silenced())
+        previous->waitForEnd(false);
+    bool ownEnded = !own || (!own->silenced() && own->waitForEnd(false));
 
     ExclusiveGuard guard(sessionLock);
     // An object started meanwhile, on another host thread, owns the pad now;
-    // or a sink of the old owner started this object from inside an event.
-    if (padOwner(pad) == this && !readerThread)
-        launchReader(pad);
+    // or a Stop came from a message served while waiting.
+    if (padOwner(pad) != this || stopWaits)
+        return 0;
+    if (readerThread) {
+        startWhenReaderEnds = !ownEnded;
+        return 0;
+    }
+    launchReader(pad);
     return 0;
+}
+
+// Start from a reader thread, inside events or not. A Start from inside the
+// events of a reader that another thread waits for does nothing.
+void SignaturePad::startFromReaderThread(scriptel_device* pad, Reader* calling)
+{
+    {
+        ExclusiveGuard guard(sessionLock);
+        if (readerThread && reader->final)
+            return;
+        SignaturePad* owner = padOwner(pad);
+        pad->application = this;
+        if (owner && owner != this)
+            owner->requestEnd();
+        stopRequested = false;
+        startWhenReaderEnds = false;
+        if (readerThread)
+            restartPending = true;
+        if (!calling->insideEvent()) {
+            startCapture(pad);
+            return;
+        }
+    }
+    if (!calling->defer(Reader::Work::Start, this))
+        restartPending = false;
+}
+
+void SignaturePad::startDeferred(bool held)
+{
+    {
+        ExclusiveGuard guard(sessionLock);
+        // Only the deferred work still held it: its host has let it go.
+        if (held && refCount == 1)
+            restartPending = false;
+        else if (scriptel_device* pad = device)
+            startCapture(pad);
+    }
+    if (held)
+        Release();
+}
+
+// Called with sessionLock held, not inside an event: a new reader, or a new
+// capture for the one running, unless the object was stopped or another took
+// the pad since it asked.
+void SignaturePad::startCapture(scriptel_device* pad)
+{
+    restartPending = false;
+    if (padOwner(pad) != this || stopRequested)
+        return;
+    if (!readerThread) {
+        launchReader(pad);
+        return;
+    }
+    scriptel_close_device(pad);
+    scriptel_open_device(pad);
+    scriptel_clear_screen(pad);
+    ++restarts;
+}
+
+void SignaturePad::closeUnlessOwned(scriptel_device* pad)
+{
+    ExclusiveGuard guard(sessionLock);
+    if (!padOwner(pad))
+        scriptel_close_device(pad);
 }
 
 LONG SignaturePad::Stop()
 {
+    ComPtr<ISignaturePad> self = holdWhileWaiting();
     endReader();
     return 0;
 }
@@ -194,6 +240,7 @@ LONG SignaturePad::Unload()
 {
     if (!isLoaded)
         return 0;
+    ComPtr<ISignaturePad> self = holdWhileWaiting();
     LCDRefresh(0, 0, 0, 0, 0);
     ClearTablet();
     isLoaded = 0;
@@ -232,40 +279,33 @@ void SignaturePad::showLoadMessage(UINT messageId)
 void SignaturePad::launchReader(scriptel_device* pad)
 {
     stopRequested = false;
-    stopIsFinal = false;
+    restartPending = false;
     scriptel_open_device(pad);
     scriptel_clear_screen(pad);
 
-    // The thread's own reference on the module, which it gives back as it
-    // exits: the host may release the object and let the module go while
-    // the thread is still on its way out through the module's code.
-    HMODULE module = nullptr;
-    DWORD threadId;
-    HANDLE thread = nullptr;
-    if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&moduleHandle), &module))
-        thread = CreateThread(nullptr, readerStackCommit, readerThreadProc, this, CREATE_SUSPENDED, &threadId);
-    if (!thread) {
-        // Without a reader the object owns nothing.
-        if (module)
-            FreeLibrary(module);
+    ComPtr<Reader> next;
+    next.attach(Reader::create(this));
+    if (!next || !next->launch(readerStackCommit)) {
+        // Without a reader the object owns nothing, and the pad is not left open.
         pad->application = nullptr;
+        scriptel_close_device(pad);
         return;
     }
-    readerHandle.reset(thread);
-    readerThread = thread;
-    ResumeThread(thread);
+    readerThread = next->thread.get();
+    reader = std::move(next);
 }
 
-// Called with sessionLock held. Asks the reader to end; `waiting` when the
-// caller will wait for it, which no Start from inside its events can undo.
-// Returns the thread to wait for, if the caller waits and one runs.
-UniqueHandle SignaturePad::requestEnd(bool waiting)
+// Called with sessionLock held. Asks the reader to end; returns it while it runs.
+ComPtr<SignaturePad::Reader> SignaturePad::requestEnd()
 {
     stopRequested = true;
-    if (!waiting || !readerThread)
-        return UniqueHandle();
-    stopIsFinal = true;
-    return duplicateHandle(readerHandle.get());
+    ComPtr<Reader> running;
+    if (readerThread) {
+        reader->wake();
+        reader->AddRef();
+        running.attach(reader.get());
+    }
+    return running;
 }
 
 // Asks the reader thread to end and, when this object owns the pad or no
@@ -274,28 +314,70 @@ UniqueHandle SignaturePad::requestEnd(bool waiting)
 // its own, it ends once the current event returns.
 void SignaturePad::endReader()
 {
-    UniqueHandle reader;
+    Reader* calling = Reader::current();
+    ComPtr<Reader> running;
     {
         ExclusiveGuard guard(sessionLock);
-        reader = requestEnd(servedPad == nullptr);
+        startWhenReaderEnds = false;
+        running = requestEnd();
+        // One given up on with silence is not waited for again.
+        if (calling || (running && running->silenced()))
+            running.reset();
+        if (running) {
+            running->final = true;
+            ++stopWaits;
+        }
         if (scriptel_device* pad = device) {
             if (padOwner(pad) == this)
                 pad->application = nullptr;
-            if (mayUsePad(this, pad))
-                scriptel_close_device(pad);
+            if (mayUsePad(this, pad)) {
+                if (calling && calling->insideEvent())
+                    calling->defer(Reader::Work::Close, nullptr, pad);
+                else
+                    scriptel_close_device(pad);
+            }
         }
     }
-    if (!reader)
+    if (!running)
         return;
-    waitForThread(reader);
+    running->waitForEnd(true);
     ExclusiveGuard guard(sessionLock);
-    if (!readerThread)
-        readerHandle.reset();
+    --stopWaits;
 }
 
-bool SignaturePad::onOwnReaderThread() const
+// The reader's last act: it frees the object when the object went while it
+// ran, or starts the next capture when a Start gave up waiting for it.
+void SignaturePad::readerEnded()
 {
-    return servedPad == this;
+    bool free;
+    {
+        ExclusiveGuard guard(sessionLock);
+        readerThread = nullptr;
+        free = freeWhenReaderEnds;
+        scriptel_device* pad = device;
+        if (!free && startWhenReaderEnds && pad && padOwner(pad) == this)
+            launchReader(pad);
+        startWhenReaderEnds = false;
+    }
+    if (free)
+        delete this;
+}
+
+bool SignaturePad::freeOnceReaderEnds()
+{
+    ExclusiveGuard guard(sessionLock);
+    freeWhenReaderEnds = readerThread != nullptr;
+    return freeWhenReaderEnds;
+}
+
+ComPtr<ISignaturePad> SignaturePad::holdWhileWaiting()
+{
+    ComPtr<ISignaturePad> held;
+    if (!destroying && refCount > 0) {
+        AddRef();
+        held.attach(this);
+    }
+    return held;
 }
 
 // Destruction steps up to freeing the memory.
@@ -305,156 +387,8 @@ void SignaturePad::shutDown()
     // after a Load that found the pad but could not open it runs regardless.
     bool unloadStopsReader = isLoaded != 0;
     Unload();
-    if (!unloadStopsReader && readerHandle)
+    if (!unloadStopsReader && readerThread)
         endReader();
     tearDownSettings();
     emptyInkList();
-}
-
-DWORD WINAPI SignaturePad::readerThreadProc(void* parameter)
-{
-    static_cast<SignaturePad*>(parameter)->readReports();
-    FreeLibraryAndExitThread(moduleHandle, 0);
-}
-
-void SignaturePad::readReports()
-{
-    servedPad = this;
-    // Every capture starts with the pen up.
-    lastPenX = lastPenY = -1;
-    restartsSeen = restarts;
-    if (scriptel_device* first = device)
-        scriptel_register_input_callback(first, inputCallback);
-    for (;;) {
-        scriptel_device* current = device;
-        if (current && isOpen(current) && !stopRequested) {
-            scriptel_device_read(current);
-            closeCutStroke();
-            continue;
-        }
-        // The capture is over: the pad went, or the object stops.
-        closeStroke();
-        // Started again from inside those last events: read on.
-        if (restartsSeen == restarts)
-            break;
-        restartsSeen = restarts;
-    }
-    servedPad = nullptr;
-
-    if (freeWhenReaderEnds) {
-        readerThread = nullptr;
-        readerHandle.reset();
-        delete this;
-        return;
-    }
-    readerThread = nullptr;   // the thread's last access to the object
-}
-
-// A stroke the capture cut short ends for the host as it would on the pad,
-// with a PenUp. Destruction closes none: nothing reaches a host once its
-// last reference has gone.
-void SignaturePad::closeStroke()
-{
-    if (lastPenX == -1)
-        return;
-    LONG x = lastPenX;
-    LONG y = lastPenY;
-    lastPenX = lastPenY = -1;
-    if (beginDelivery()) {
-        connectionPointContainer.fire_PenUp(x, y);
-        endDelivery();
-    }
-}
-
-// Each Start from inside the reader's own events begins a new capture.
-void SignaturePad::closeCutStroke()
-{
-    unsigned made = restarts;
-    if (restartsSeen == made)
-        return;
-    restartsSeen = made;
-    closeStroke();
-}
-
-// Whether the object still takes events. A host's last Release on another
-// thread meanwhile waits for this reader to end, so the object stays.
-bool SignaturePad::beginDelivery()
-{
-    if (destroying || refCount == 0)
-        return false;
-    deliveringThread = GetCurrentThreadId();
-    return true;
-}
-
-bool SignaturePad::deliveringOnThisThread() const
-{
-    return deliveringThread.load(std::memory_order_relaxed) == GetCurrentThreadId();
-}
-
-// When a sink gave the last reference back inside the event, the object goes
-// now, on this thread, after the whole event, unless a reference was taken
-// again meanwhile.
-void SignaturePad::endDelivery()
-{
-    deliveringThread = 0;
-    if (lastReleaseInDelivery) {
-        lastReleaseInDelivery = false;
-        if (refCount == 0)
-            destroy();
-    }
-}
-
-// The object is the one this reader thread serves: the application slot
-// names the owner, which another thread may change under a reader that is
-// about to end.
-void __cdecl SignaturePad::inputCallback(scriptel_device* /* device */, void* report, int type)
-{
-    SignaturePad* pad = servedPad;
-    // Nothing reaches a host once its object stops or is being taken down.
-    if (!pad || pad->stopRequested)
-        return;
-    pad->closeCutStroke();
-    if (!pad->beginDelivery())
-        return;
-    pad->handleReport(report, type);
-    pad->endDelivery();
-}
-
-void SignaturePad::handleReport(const void* report, int type)
-{
-    switch (type & 0xff) {
-    case SCRIPTEL_REPORT_PEN:
-    case SCRIPTEL_REPORT_PEN_EXTENDED: {
-        auto* pen = static_cast<const scriptel_pen_report*>(report);
-        LONG x = pen->x;
-        LONG y = pen->y;
-        if (!pen->contact) {
-            lastPenX = lastPenY = -1;
-            connectionPointContainer.fire_PenUp(x, y);
-            break;
-        }
-        bool down = lastPenX == -1;
-        lastPenY = y;
-        lastPenX = x;
-        if (down)
-            connectionPointContainer.fire_PenDown(x, y);
-        else
-            connectionPointContainer.fire_PenPoint(x, y, 0.0f);
-        break;
-    }
-    case SCRIPTEL_REPORT_BUTTON:
-        lastPenX = lastPenY = -1;
-        if (isOkButton(static_cast<const scriptel_button_report*>(report))) {
-            connectionPointContainer.fire_OptionSelected(1);
-        } else {
-            connectionPointContainer.fire_OptionSelected(0);
-            // Unless a sink has stopped the capture, or another object took the pad.
-            scriptel_device* pad = device;
-            if (pad && !stopRequested)
-                scriptel_clear_screen(pad);
-        }
-        break;
-    default:
-        break;
-    }
 }

@@ -1,5 +1,5 @@
 // SignaturePad: construction, identity, reference counting and destruction.
-#include "signature_pad.h"
+#include "reader.h"
 
 #include <cstring>
 #include <new>
@@ -78,17 +78,18 @@ STDMETHODIMP_(ULONG) SignaturePad::AddRef()
 
 // The reader holds no reference of its own: the last Release on any other
 // thread shuts the object down there and then, waiting for the reader to
-// end. When the last reference goes on the object's own reader thread, from
-// inside an event, the object is shut down once that event has reached every
-// sink (endDelivery), and the reader thread frees it when its loop has
-// ended, since the read it is in still uses the object.
+// end. When the last reference goes inside one of the reader's events (a
+// sink let the host's last reference go, on that object's reader or on
+// another's), the object is shut down by that reader once its read has
+// returned. Whoever shuts it down, its memory is freed only once its own
+// reader has ended.
 STDMETHODIMP_(ULONG) SignaturePad::Release()
 {
     ULONG count = --refCount;
     if (count != 0)
         return count;
-    if (deliveringOnThisThread()) {
-        lastReleaseInDelivery = true;
+    if (Reader* calling = Reader::current(); calling && calling->insideEvent()) {
+        calling->defer(Reader::Work::Destroy, this);
         return 0;
     }
     destroy();
@@ -102,11 +103,11 @@ void SignaturePad::destroy()
     if (destroying.exchange(true))
         return;
     shutDown();
-    if (onOwnReaderThread())
-        freeWhenReaderEnds = true;
-    else
+    if (!freeOnceReaderEnds())
         delete this;
 }
+
+SignaturePad::~SignaturePad() = default;
 
 void SignaturePad::emptyInkList()
 {

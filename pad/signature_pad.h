@@ -281,8 +281,12 @@ public:
 
     explicit SignaturePad(IUnknown* outer);
 
-    // Whether this thread is the object's reader inside its input callback.
-    bool deliveringOnThisThread() const;
+    // A capture's reader thread (pad/reader.h).
+    class Reader;
+    // The object's reader when the calling thread is it, else null. A
+    // delivery there needs no reference on the object (the reader keeps it),
+    // and stops once a Stop, Unload or Release has given up waiting for it.
+    Reader* ownReader() const;
 
     // IUnknown
     STDMETHOD(QueryInterface)(REFIID riid, void** object) override;
@@ -359,7 +363,8 @@ public:
 
     // The settings file (stored_settings.cpp). Reading it again keeps every
     // value this object changed since it last read or saved the file; saving
-    // reads it again first and writes nothing over a file it cannot read.
+    // reads it again first, under a lock every process takes for the file,
+    // and writes nothing over a file it cannot read. Neither throws.
     SettingsFileState rereadSettings();
     void saveSettings();
 
@@ -398,8 +403,8 @@ public:
     static SignaturePad* create(IUnknown* outer);
 
 private:
-    // Only Release and create destroy the object, after its shutDown.
-    ~SignaturePad() = default;
+    // Only destroy and create free the object, after its shutDown.
+    ~SignaturePad();
 
     void emptyInkList();
     // False, with nothing set up, when memory for the client objects runs out.
@@ -407,43 +412,57 @@ private:
     void tearDownSettings();
     SettingsFileState readSettingsFile();
     StoredSettings currentSettings() const;
+    bool mergeAndSave();
     void saveChangedSettings();
 
-    // Device session (session.cpp).
-    static DWORD WINAPI readerThreadProc(void* parameter);
-    static void __cdecl inputCallback(scriptel_device* device, void* report, int type);
-    void readReports();
-    void handleReport(const void* report, int type);
-    void closeStroke();
-    void closeCutStroke();
-    bool beginDelivery();
-    void endDelivery();
+    // Device session (session.cpp). Those said to be called with the session
+    // lock held are; the others take it themselves.
     void showLoadMessage(UINT messageId);
-    void launchReader(scriptel_device* pad);
-    UniqueHandle requestEnd(bool waiting);
+    void startFromReaderThread(scriptel_device* pad, Reader* calling);
+    void startCapture(scriptel_device* pad);        // lock held
+    // Deferred from inside the reader's events: a Start, with a reference
+    // `held` for it when it was another object's; closing the pad.
+    void startDeferred(bool held);
+    static void closeUnlessOwned(scriptel_device* pad);
+    void launchReader(scriptel_device* pad);        // lock held
+    ComPtr<Reader> requestEnd();                    // lock held
     void endReader();
-    bool onOwnReaderThread() const;
+    void readerEnded();
+    // True when the object's reader still runs: it frees the object as it ends.
+    bool freeOnceReaderEnds();
+    // A reference for the length of a call that may serve the host's messages
+    // while it waits, whose handlers may let the host's last reference go.
+    ComPtr<ISignaturePad> holdWhileWaiting();
     void shutDown();
     // Shuts the object down once and frees it, or has its reader thread free it.
     void destroy();
 
-    UniqueHandle readerHandle;          // the reader thread, owned until it has ended
+    // Pen input (reader.cpp), on the reader thread.
+    void handleReport(const void* report, int type);
+    void closeStroke();
+    void closeCutStroke();
+
+    // The latest reader; it runs while readerThread is set.
+    ComPtr<Reader> reader;
     std::atomic<bool> destroying{false};
-    bool freeWhenReaderEnds = false;    // the last reference went on the reader thread
     bool whole = false;                 // construction got all the memory it needed
-    // Under the session lock: a thread waits for the reader to end, so a
-    // Start from inside its events cannot take the stop request back.
-    bool stopIsFinal = false;
-    // Starts made from inside the reader's own events, and those of them the
-    // reader has acted on: each one closes the stroke under way.
+    // Under the session lock. Threads waiting for the reader to end: a Start
+    // made from inside its events does not take that back. Those of them in a
+    // Stop, Unload or Release: a Start on the host's thread meanwhile (from a
+    // message served while they wait) does nothing.
+    int endWaits = 0;
+    int stopWaits = 0;
+    bool freeWhenReaderEnds = false;    // the object went while its reader ran
+    // A Start gave up waiting for the reader it ends: the reader starts the
+    // next capture itself once it has ended.
+    bool startWhenReaderEnds = false;
+    // A Start from inside the reader's events asks for a new capture once
+    // the read has returned; reports until then are not delivered.
+    std::atomic<bool> restartPending{false};
+    // Restarts made of a running reader, and those of them the reader has
+    // acted on: each one closes the stroke under way.
     std::atomic<unsigned> restarts{0};
     unsigned restartsSeen = 0;
-    // While the input callback runs, its thread; the reader holds no
-    // reference, so the host's last Release on its own thread always brings
-    // the count to 0 and ends the capture there and then. A last Release on
-    // that thread inside the event is acted on when the event is over.
-    std::atomic<DWORD> deliveringThread{0};
-    bool lastReleaseInDelivery = false;
     // This object's pen state, touched only by its reader thread: -1 while
     // the pen is up.
     LONG lastPenX = -1;

@@ -3,8 +3,8 @@
 #include "signature_pad.h"
 
 #include <array>
-#include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <new>
 
@@ -34,34 +34,20 @@ std::array<PersistedSetting, 6> persistedSettings(SignaturePad& pad)
     }};
 }
 
-// The module file's base name: its file name cut at its last dot. False
-// when it does not fit.
-bool moduleBaseName(char (&baseName)[260])
+// "<dataFolder>\Settings\<base name>.settings", from the module's own base
+// name whatever characters it holds, or the empty string when there is no
+// data folder or base name or the path does not fit: the object then keeps
+// no settings file rather than one under a cut-off or misspelt name.
+void formatSettingsFilePath(WCHAR (&path)[260])
 {
-    const char* start = moduleFileName();
-    size_t length = strlen(start);
-    if (length >= sizeof baseName)
-        return false;
-    memcpy(baseName, start, length + 1);
-    if (char* dot = strrchr(baseName, '.'))
-        *dot = '\0';
-    return true;
-}
-
-// "<dataFolder>\Settings\<base name>.settings", or the empty string when
-// there is no data folder or the path does not fit: the object then keeps no
-// settings file rather than one under a cut-off name.
-void formatSettingsFilePath(WCHAR (&widePath)[260])
-{
-    char baseName[260];
-    char path[260];
-    widePath[0] = L'\0';
-    if (dataFolder[0] && moduleBaseName(baseName)) {
-        int length = snprintf(path, sizeof path, "%s\\Settings\\%s.settings", dataFolder, baseName);
-        if (length > 0 && static_cast<size_t>(length) < sizeof path &&
-            !MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, ARRAYSIZE(widePath)))
-            widePath[0] = L'\0';
-    }
+    WCHAR folder[260];
+    path[0] = L'\0';
+    if (!dataFolder[0] || !moduleBaseName[0] ||
+        !MultiByteToWideChar(CP_ACP, 0, dataFolder, -1, folder, ARRAYSIZE(folder)))
+        return;
+    int length = swprintf(path, ARRAYSIZE(path), L"%ls\\Settings\\%ls.settings", folder, moduleBaseName);
+    if (length < 0 || length >= static_cast<int>(ARRAYSIZE(path)))
+        path[0] = L'\0';
 }
 
 } // namespace

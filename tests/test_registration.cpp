@@ -1,6 +1,7 @@
 // DllRegisterServer and DllUnregisterServer of the built DLL against the
 // real registry: the tree they write and remove, regsvr32, creation through
-// the ProgIDs, and failures reported as failures.
+// the ProgIDs, copies in folders named outside the code page, and failures
+// reported as failures that leave what was there before.
 #include "testing.h"
 #include "registry_tree.h"
 
@@ -172,16 +173,10 @@ TEST_F(Registration, Regsvr32RegistersAndUnregistersAndTheProgIdsCreateTheContro
 
 namespace {
 
-struct LocalMemoryTraits {
-    using Type = PSECURITY_DESCRIPTOR;
-    static Type invalid() { return nullptr; }
-    static void close(Type memory) { LocalFree(memory); }
-};
-
 // Gives a key the access control list in SDDL form.
 void setKeyAccess(HKEY root, const std::string& path, const char* dacl)
 {
-    UniqueResource<LocalMemoryTraits> descriptor;
+    UniqueLocalMemory descriptor;
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(dacl, SDDL_REVISION_1, descriptor.put(), nullptr));
     UniqueRegKey key;
     ASSERT_EQ(RegOpenKeyExA(root, path.c_str(), 0, WRITE_DAC, key.put()), ERROR_SUCCESS) << path;
@@ -269,18 +264,23 @@ TEST_F(Registration, ClassesRootWithoutWriteAccessIsReportedAsAClassFailure)
     EXPECT_FALSE(keyExists(classes.root(), classKey));
 }
 
-TEST_F(Registration, ARowThatCannotBeWrittenFailsTheClassAndEveryLaterRowIsStillWritten)
+// A second registration, from another copy of the control, meets a row it
+// cannot write: it fails, and the registration made before, its type
+// library's and a key others added included, is as it was.
+TEST_F(Registration, ARowThatCannotBeWrittenFailsAndPutsBackTheEarlierRegistration)
 {
     RedirectedClassesRoot classes;
-    classes.createKey(classKey + "\\MiscStatus");
-    classes.restrict(classKey + "\\MiscStatus", readOnly);
     classes.redirect(KEY_ALL_ACCESS);
+    ASSERT_EQ(registerServer(), S_OK);
+    classes.createKey(classKey + "\\Implemented Categories");
+    RegTree before = registrationTree(classes.root());
+    ASSERT_EQ(before.count(typeLibraryKey + "\\1.0"), 1u);
+    classes.restrict(classKey + "\\MiscStatus\\1", readOnly);
 
-    EXPECT_EQ(registerServer(), SELFREG_E_CLASS);
-    RegTree expected = expectedTree(modulePathOf(control().module()));
-    expected[classKey + "\\MiscStatus"] = {};
-    expected.erase(classKey + "\\MiscStatus\\1");
-    EXPECT_EQ(classTree(classes.root()), expected);
+    ControlCopy copy("tallowmark-registration", L"SignaturePad.dll");
+    ASSERT_NE(copy.library.module(), nullptr);
+    EXPECT_EQ(callEntry(copy.library.module(), "DllRegisterServer"), SELFREG_E_CLASS);
+    EXPECT_EQ(registrationTree(classes.root()), before);
 }
 
 TEST_F(Registration, AClassKeyThatCannotBeDeletedIsReportedAndTheProgIdsAreStillRemoved)
@@ -297,55 +297,56 @@ TEST_F(Registration, AClassKeyThatCannotBeDeletedIsReportedAndTheProgIdsAreStill
     EXPECT_FALSE(keyExists(classes.root(), progId));
 }
 
-namespace {
-
-// A copy of the control loaded from a folder whose path is longer than
-// 'length' characters.
-class FarAwayControl {
-public:
-    explicit FarAwayControl(size_t length)
-        : folder("tallowmark-registration", length)
-    {
-        std::wstring target = extendedPath(folder.file(controlFileName));
-        std::wstring source = extendedPath(testExecutableFolder() + "\\" + controlFileName);
-        EXPECT_TRUE(CopyFileW(source.c_str(), target.c_str(), FALSE)) << GetLastError();
-        library.reset(LoadLibraryW(target.c_str()));
-        module = library.get();
-        EXPECT_NE(module, nullptr) << GetLastError();
-        path = modulePathOf(module);
-    }
-
-    ScratchFolder folder;    // outlives the module loaded from it
-    UniqueModule library;
-    HMODULE module = nullptr;
-    std::string path;
-};
-
-} // namespace
-
-TEST_F(Registration, PathTooLongForTheTypeLibraryIsReportedAndTheClassIsStillRegistered)
+// Copies in folders whose paths are too long to register from (the type
+// library is loaded by a path of at most 255 characters) are refused, and
+// the registration made before stays as it was.
+TEST_F(Registration, APathTooLongToRegisterFromIsRefusedAndChangesNothing)
 {
-    FarAwayControl copy(300);
-    ASSERT_NE(copy.module, nullptr);
-    ASSERT_GT(copy.path.size(), 256u);
-    ASSERT_LT(copy.path.size(), 1024u);
-
-    EXPECT_EQ(callEntry(copy.module, "DllRegisterServer"), SELFREG_E_TYPELIB);
-    EXPECT_EQ(classTree(), expectedTree(copy.path));
-    EXPECT_EQ(callEntry(copy.module, "DllUnregisterServer"), S_OK);
-    EXPECT_EQ(classTree(), RegTree());
+    ASSERT_EQ(registerServer(), S_OK);
+    RegTree before = registrationTree();
+    for (size_t length : {300u, 1100u}) {
+        ControlCopy copy("tallowmark-registration", L"SignaturePad.dll", length);
+        ASSERT_NE(copy.library.module(), nullptr);
+        ASSERT_GT(modulePathOf(copy.library.module()).size(), 256u);
+        EXPECT_EQ(callEntry(copy.library.module(), "DllRegisterServer"), SELFREG_E_CLASS) << length;
+        EXPECT_EQ(registrationTree(), before) << length;
+    }
 }
 
-TEST_F(Registration, PathTooLongToRecordLeavesTheServerKeysEmptyAndIsReported)
+// A copy in a folder, and under a name, that the ANSI code page cannot spell
+// registers its true path in the server keys and the type library's
+// registration, for the machine and, through DllInstall, for one user; every
+// other row is as usual (read in the code page, the path shows its '?').
+TEST_F(Registration, AControlNamedOutsideTheCodePageRegistersItsTruePath)
 {
-    FarAwayControl copy(1100);
-    ASSERT_NE(copy.module, nullptr);
-    ASSERT_GE(copy.path.size(), 1024u);
+    ControlCopy copy("tallowmark-registration", foreignControlPath());
+    HMODULE module = copy.library.module();
+    ASSERT_NE(module, nullptr);
+    auto expectTruePath = [&](HKEY root) {
+        EXPECT_EQ(classTree(root), expectedTree(modulePathOf(module)));
+        for (const char* server : {"\\InprocServer", "\\InprocServer32", "\\LocalServer"})
+            EXPECT_EQ(registryText(root, classKey + server), copy.path) << server;
+        EXPECT_EQ(registryText(root, typeLibraryKey + "\\1.0\\409\\win64"), copy.path);
+    };
+    ASSERT_EQ(callEntry(module, "DllRegisterServer"), S_OK);
+    expectTruePath(HKEY_CLASSES_ROOT);
+    // The server COM loads is the copy (not loaded through COM itself, which
+    // would keep it for good).
+    UniqueModule server(LoadLibraryW(registryText(HKEY_CLASSES_ROOT, classKey + "\\InprocServer32").c_str()));
+    EXPECT_EQ(server.get(), module);
+    // The type library registered from the built control again, as the
+    // other cases leave it.
+    EXPECT_EQ(registerServer(), S_OK);
 
-    EXPECT_EQ(callEntry(copy.module, "DllRegisterServer"), SELFREG_E_CLASS);
-    RegTree expected = expectedTree("");
-    for (const char* server : {"\\InprocServer", "\\InprocServer32", "\\LocalServer"})
-        expected[classKey + server].erase("");
-    EXPECT_EQ(classTree(), expected);
-    EXPECT_EQ(callEntry(copy.module, "DllUnregisterServer"), S_OK);
+    auto install = reinterpret_cast<HRESULT(STDAPICALLTYPE*)(BOOL, LPCWSTR)>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllInstall")));
+    ASSERT_NE(install, nullptr);
+    UniqueRegKey classes;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Classes", 0, nullptr, 0, KEY_READ, nullptr, classes.put(),
+                              nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(install(TRUE, L"user"), S_OK);
+    expectTruePath(classes.get());
+    EXPECT_EQ(install(FALSE, L"user"), S_OK);
+    EXPECT_EQ(registrationTree(classes.get()), RegTree());
 }

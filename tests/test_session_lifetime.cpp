@@ -356,6 +356,163 @@ TEST_F(ReaderLifetimeTest, LateTeardownOnTheReaderLeavesAPadAnotherObjectTookAlo
     EXPECT_EQ(nextSink.refCount, 0u);
 }
 
+// Start on an object whose reader cannot be made leaves the pad closed and
+// owned by no one; the next Start captures.
+TEST_F(ReaderLifetimeTest, StartThatCannotMakeItsReaderLeavesThePadClosedAndUnowned)
+{
+    ASSERT_NO_FATAL_FAILURE(load());
+    {
+        AllocationFailure failure(control().module());
+        ASSERT_TRUE(failure.installed());
+        failure.failAfter(0);
+        EXPECT_EQ(pad->Start(), 0);
+        EXPECT_EQ(failure.failures(), 1);
+    }
+    EXPECT_EQ(vpad_device()->isOpen, 0);
+    EXPECT_EQ(vpad_device()->application, nullptr);
+    EXPECT_EQ(pad->Start(), 0);
+    vpad_queue_pen(penType, 0, 10, 20);
+    EXPECT_TRUE(sink.waitForCount(2));
+}
+
+// A host whose sink hands every event to the window of the test's thread and
+// waits for it there, and calls the object on that thread.
+class WindowHostTest : public PadSessionTest {
+protected:
+    using Handoff = WindowHandoffSink::Handoff;
+    enum Call { Stop, Unload, Release };
+
+    static void call(ISignaturePad* object, int which)
+    {
+        if (which == Stop)
+            object->Stop();
+        else if (which == Unload)
+            object->Unload();
+        else
+            object->Release();
+    }
+
+    // A new started object with `host` advised and a stroke under way: its
+    // PenDown, zero point and (2, 2) served, and the sink waiting for the
+    // window with (3, 3). Returns the host's one reference.
+    static ISignaturePad* strokeUnderWay(WindowHandoffSink& host)
+    {
+        ComPtr<ISignaturePad> object = control().create();
+        if (!object || !adviseSink(object.get(), &host) || loadClosingMessages(object.get()).result != 0)
+            return nullptr;
+        object->Start();
+        // The rest of the stroke only once the window has served its start:
+        // one serving pass may serve several handoffs sent in a row.
+        vpad_queue_pen(penType, 1, 1, 1);
+        vpad_queue_pen(penType, 1, 2, 2);
+        EXPECT_TRUE(host.serveUntil([&] { return host.served == 3; }));
+        vpad_queue_pen(penType, 1, 3, 3);
+        vpad_queue_pen(penType, 1, 4, 4);
+        EXPECT_TRUE(waitUntil([&] { return host.count() == 4 && host.waitingForWindow; }));
+        return object.detach();
+    }
+};
+
+// Stop, Unload and the last Release, called while the sink waits for the
+// window in the middle of a stroke, serve the window while they wait: the
+// stroke is closed for the host before Stop and Unload return (a release
+// closes none), every handoff is served, nothing begins afterwards, and the
+// object and its sink go.
+TEST_F(WindowHostTest, StopUnloadAndTheLastReleaseMidStrokeServeTheWindowAndReturn)
+{
+    for (Handoff handoff : {Handoff::Send, Handoff::PostAndWait}) {
+        for (int which : {Stop, Unload, Release}) {
+            SCOPED_TRACE(testing::Message() << "handoff " << int(handoff) << ", call " << which);
+            WindowHandoffSink host(handoff);
+            ISignaturePad* object = strokeUnderWay(host);
+            ASSERT_TRUE(object);
+            call(object, which);
+            size_t atReturn = host.count();
+            Events events = host.events();
+            ASSERT_GE(events.size(), 2u);
+            Events last = which == Release ? Events{penPoint(2, 2), penPoint(3, 3)} : Events{penUp(), penPoint(0, 0)};
+            EXPECT_EQ(Events(events.end() - 2, events.end()), last);
+            EXPECT_EQ(host.served, atReturn) << "every handoff was served";
+            host.serveFor(200);
+            EXPECT_EQ(host.count(), atReturn) << "nothing began after the call returned";
+            if (which != Release)
+                object->Release();
+            EXPECT_EQ(host.refCount, 0u);
+            EXPECT_EQ(vpad_device()->isOpen, 0);
+        }
+    }
+}
+
+// The window calls Stop, Unload or Release while it handles the sink's own
+// event, which waits for it: the call returns without that event having
+// ended, that event is the last the sink sees, and the object goes once the
+// sink has returned.
+TEST_F(WindowHostTest, ACallFromTheHandlerOfTheSinksOwnEventReturnsAndNothingFollowsThatEvent)
+{
+    for (Handoff handoff : {Handoff::Send, Handoff::PostAndWait}) {
+        for (int which : {Stop, Unload, Release}) {
+            SCOPED_TRACE(testing::Message() << "handoff " << int(handoff) << ", call " << which);
+            WindowHandoffSink host(handoff);
+            ISignaturePad* object = nullptr;
+            bool returned = false;
+            host.onWindowThread = [&](const Event& event) {
+                if (event == penPoint(3, 3)) {
+                    call(object, which);
+                    returned = true;
+                }
+            };
+            object = strokeUnderWay(host);
+            ASSERT_TRUE(object);
+            ASSERT_TRUE(host.serveUntil([&] { return returned; }));
+            size_t atReturn = host.count();
+            host.serveFor(200);
+            EXPECT_EQ(host.count(), atReturn) << "nothing began after the call returned";
+            EXPECT_EQ(host.events().back(), penPoint(3, 3));
+            if (which != Release)
+                object->Release();
+            EXPECT_TRUE(waitUntil([&] { return host.refCount == 0; })) << "the object went";
+        }
+    }
+}
+
+// While Stop waits, serving the window, the handler of the sink's event calls
+// Start, Stop or Release on the same object: Start does nothing, the second
+// Stop returns, and the host's last Release leaves the object to the first
+// Stop until it has returned.
+TEST_F(WindowHostTest, AWindowCallingTheObjectWhileStopWaitsNeitherHangsNorRestartsIt)
+{
+    enum { InnerStart = 3 };
+    for (Handoff handoff : {Handoff::Send, Handoff::PostAndWait}) {
+        for (int inner : {int(InnerStart), int(Stop), int(Release)}) {
+            SCOPED_TRACE(testing::Message() << "handoff " << int(handoff) << ", inner call " << inner);
+            WindowHandoffSink host(handoff);
+            ISignaturePad* object = strokeUnderWay(host);
+            ASSERT_TRUE(object);
+            bool stopping = false;
+            bool innerCalled = false;
+            host.onWindowThread = [&](const Event&) {
+                if (!stopping || innerCalled)
+                    return;
+                innerCalled = true;
+                if (inner == InnerStart)
+                    object->Start();
+                else
+                    call(object, inner);
+            };
+            stopping = true;
+            object->Stop();
+            EXPECT_TRUE(innerCalled);
+            size_t atReturn = host.count();
+            host.serveFor(200);
+            EXPECT_EQ(host.count(), atReturn) << "nothing began after Stop returned";
+            EXPECT_EQ(vpad_device()->isOpen, 0) << "not started again";
+            if (inner != Release)
+                object->Release();
+            EXPECT_EQ(host.refCount, 0u);
+        }
+    }
+}
+
 // Out of memory anywhere in construction: CreateInstance answers
 // E_OUTOFMEMORY, the object's memory is given back and no settings file is
 // written; with enough memory the object is made.

@@ -1,15 +1,20 @@
 // The control's persisted settings through the built DLL and the registered
 // properties component: the defaults, values that outlive an object, the pad
-// parameters, the settings file's name, snapshots, the IPersistStream round
+// parameters, the settings file's name and folder, saves of several threads
+// and processes, a file held elsewhere, snapshots, the IPersistStream round
 // trip, and an object whose component cannot be created.
 #include "testing.h"
+#include "import_redirect.h"
 #include "pad_settings.h"
 #include "process_resources.h"
 
 #include <commctrl.h>
+#include <sddl.h>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <thread>
+#include <utility>
 
 namespace {
 
@@ -99,16 +104,14 @@ PadSettings savedFrom(ISignaturePad* pad)
     return readPadSettings(streamText(stream.get()));
 }
 
-std::string settingsFileOf(ISignaturePad* pad)
+std::wstring settingsFileOf(ISignaturePad* pad)
 {
     ComPtr<IPrelvane> component = propertiesComponentOf(pad);
     if (!component)
-        return std::string();
+        return std::wstring();
     UniqueBstr path;
     EXPECT_EQ(component->GetSettingsFile(path.put()), S_OK);
-    char text[MAX_PATH * 2] = "";
-    WideCharToMultiByte(CP_ACP, 0, path.get(), -1, text, sizeof text, nullptr, nullptr);
-    return text;
+    return path.get();
 }
 
 } // namespace
@@ -280,6 +283,150 @@ TEST_F(Settings, TwoProcessesSavingAtOnceLeaveOneWholeFile)
     EXPECT_EQ(last->OriginPointY(), saves);
 }
 
+namespace {
+
+// Writers of the case below: the entry of settingsEntries each changes, and
+// how an object shows it.
+struct SettingWriter {
+    size_t entry;
+    LONG (*read)(ISignaturePad*);
+};
+const SettingWriter settingWriters[] = {
+    {3, [](ISignaturePad* pad) { return pad->InkWeight(); }},
+    {5, [](ISignaturePad* pad) { return static_cast<LONG>(pad->InkColor()); }},
+    {4, [](ISignaturePad* pad) { return pad->OriginPointX(); }},
+    {0, [](ISignaturePad* pad) { return static_cast<LONG>(pad->WidthInInches()); }},
+};
+
+// Every setting at the round's number.
+std::vector<settingsfile::Entry> roundEntries(int round)
+{
+    PadSettings values;
+    values.padWidthInches = values.inkWeight = values.originX = values.inkColor = round;
+    return settingsEntries(values);
+}
+
+// On a thread of its own, an object per round, which must read the writer's
+// value of the round before and takes this round's. The first departure.
+std::string changeRoundAfterRound(const SettingWriter& writer, int rounds)
+{
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    std::string departure;
+    for (int round = 1; round <= rounds && departure.empty(); ++round) {
+        ComPtr<ISignaturePad> pad = control().create();
+        LONG read = pad ? writer.read(pad.get()) : -1;
+        if (read != round - 1)
+            departure = "round " + std::to_string(round) + " read " + std::to_string(read);
+        else
+            loadSettingsInto(pad.get(), {roundEntries(round)[writer.entry]});
+    }
+    CoUninitialize();
+    return departure;
+}
+
+} // namespace
+
+// Two processes of two threads, each thread changing a setting of its own,
+// object after object, all at once: every object reads its thread's last
+// change, whatever the others saved meanwhile, and every last change stays.
+TEST_F(Settings, TwoProcessesOfTwoThreadsChangingDifferentSettingsKeepEveryChange)
+{
+    constexpr int rounds = 50;
+    std::string role = testChildRole();
+    UniqueHandle ready = testEvent("different-settings-" + (role.empty() ? std::to_string(GetCurrentProcessId()) : role));
+    std::unique_ptr<TestChildProcess> other;
+    if (role.empty()) {
+        writeTextFile(settingsFileFor(), settingsfile::format(roundEntries(0)));
+        other = std::make_unique<TestChildProcess>(
+            "Settings.TwoProcessesOfTwoThreadsChangingDifferentSettingsKeepEveryChange",
+            std::to_string(GetCurrentProcessId()));
+        ASSERT_EQ(WaitForSingleObject(ready.get(), 60000), WAIT_OBJECT_0) << "the second process did not start";
+    } else {
+        SetEvent(ready.get());
+    }
+    const SettingWriter* mine = settingWriters + (role.empty() ? 0 : 2);
+    std::string departure;
+    std::thread second([&] { departure = changeRoundAfterRound(mine[1], rounds); });
+    EXPECT_EQ(changeRoundAfterRound(mine[0], rounds), "");
+    second.join();
+    EXPECT_EQ(departure, "");
+    if (!other)
+        return;
+    EXPECT_EQ(other->exitCode(), 0u);
+    ComPtr<ISignaturePad> last = control().create();
+    for (const SettingWriter& writer : settingWriters)
+        EXPECT_EQ(writer.read(last.get()), rounds) << "entry " << writer.entry;
+}
+
+namespace {
+
+// The holder's handle, closed at the control's first pause before it tries
+// again.
+HANDLE heldUntilPause = INVALID_HANDLE_VALUE;
+void(WINAPI* realSleep)(DWORD) = nullptr;
+
+void WINAPI letGoAndSleep(DWORD milliseconds)
+{
+    if (heldUntilPause != INVALID_HANDLE_VALUE)
+        CloseHandle(std::exchange(heldUntilPause, INVALID_HANDLE_VALUE));
+    realSleep(milliseconds);
+}
+
+} // namespace
+
+// Another program holds the settings file when an object's release saves a
+// change (reading or writing and letting readers in, as a scanner, or
+// letting nobody in, as a backup): the file is not set aside, the save tries
+// again, and once the program lets go the file keeps every stored setting
+// with the change.
+TEST_P(SettingsReadVariants, AFileHeldAtTheSaveIsNotSetAsideAndKeepsEveryStoredSetting)
+{
+    PrelvaneReadVariant variant(GetParam());
+    const std::pair<DWORD, DWORD> holders[] = {
+        {GENERIC_READ, FILE_SHARE_READ}, {GENERIC_WRITE, FILE_SHARE_READ}, {GENERIC_READ, 0}};
+    for (const auto& [access, sharing] : holders) {
+        PadSettings changed = changedSettings();
+        memset(changed.padParameters, 0, sizeof changed.padParameters);
+        writeTextFile(settingsFileFor(), settingsfile::format(settingsEntries(changed)));
+        ComPtr<ISignaturePad> pad = control().create();
+        expectFields(pad.get(), changed);
+        changed.inkWeight = 9;
+        loadSettingsInto(pad.get(), {settingsEntries(changed)[3]});
+        heldUntilPause = CreateFileA(settingsFileFor().c_str(), access, sharing, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(heldUntilPause, INVALID_HANDLE_VALUE);
+        {
+            RedirectedImport pause(control().module(), "Sleep", reinterpret_cast<void*>(letGoAndSleep));
+            realSleep = reinterpret_cast<void(WINAPI*)(DWORD)>(pause.original());
+            pad.reset();
+        }
+        EXPECT_EQ(heldUntilPause, INVALID_HANDLE_VALUE) << "the save did not try again, holder " << access;
+        if (heldUntilPause != INVALID_HANDLE_VALUE)
+            CloseHandle(std::exchange(heldUntilPause, INVALID_HANDLE_VALUE));
+        EXPECT_EQ(readFile(settingsFileFor()), settingsfile::format(settingsEntries(changed))) << access;
+        EXPECT_FALSE(fileExists(setAsideFile(1))) << access;
+    }
+}
+
+// The save at an object's release, with its lock, its merge and an
+// unreadable file moved aside, takes no memory from the C runtime: nothing
+// on the way can throw out of Release. A first release that saves nothing
+// lets the runtimes set up what they keep for the thread.
+TEST_F(Settings, TheSaveAtReleaseTakesNoMemoryFromTheRuntime)
+{
+    writeTextFile(settingsFileFor(), settingsfile::format(settingsEntries(PadSettings())));
+    control().create().reset();
+    writeTextFile(settingsFileFor(), "not a settings file");
+    ComPtr<ISignaturePad> pad = control().create();
+    loadSettingsInto(pad.get(), changedSettings());
+    ModuleAllocations allocations(control().module());
+    ASSERT_TRUE(allocations.installed());
+    pad.reset();
+    EXPECT_EQ(allocations.allocated(), 0);
+    EXPECT_EQ(readFile(setAsideFile(1)), "not a settings file");
+    expectSame(readPadSettings(readFile(settingsFileFor())), changedSettings());
+}
+
 TEST_F(Settings, SnapshotsSaveRestoreAndDropTheObjectsValuesAsAStack)
 {
     ComPtr<ISignaturePad> pad = control().create();
@@ -392,31 +539,35 @@ TEST_F(Settings, TheObjectHandsOutItsComponentsPagesAndPersistence)
     ASSERT_EQ(specify->QueryInterface(IID_IPrelvane, fromPages.putVoid()), S_OK);
     ComPtr<IPrelvane> fromPersist = propertiesComponentOf(pad.get());
     EXPECT_EQ(fromPages.get(), fromPersist.get());
-    EXPECT_EQ(settingsFileOf(pad.get()), settingsFileFor());
+    EXPECT_EQ(settingsFileOf(pad.get()), settingsFileFor(std::wstring(L"SignaturePad")));
 }
 
-// The module's base name names the settings file: a copy of the control
-// under another name keeps a file of its own.
-TEST(SettingsFileName, AModuleCopiedToPadOldDllKeepsPadOldSettings)
+// The module's base name names the settings file, whatever characters it
+// holds: a copy of the control under another name, or in a folder and under
+// a name the ANSI code page cannot spell, keeps a file of its own, and what
+// one of its objects saves the next one reads.
+TEST(SettingsFileName, AModuleCopiedUnderAnotherNameKeepsASettingsFileOfItsOwn)
 {
-    ScratchFolder folder("tallowmark-base-name");
-    std::string copy = folder.file("pad.old.dll");
-    ASSERT_TRUE(CopyFileA(controlFileName, copy.c_str(), FALSE)) << GetLastError();
-    std::string ownFile = settingsFileFor("pad.old");
-    DeleteFileA(ownFile.c_str());
+    const std::pair<std::wstring, std::wstring> copies[] = {{L"pad.old.dll", L"pad.old"},
+                                                            {foreignControlPath(), foreignBaseName}};
     DeleteFileA(settingsFileFor().c_str());
-    {
-        ControlLibrary library(copy);
-        ComApartment com;
-        ComPtr<ISignaturePad> pad = library.create();
-        ASSERT_TRUE(pad);
-        EXPECT_EQ(settingsFileOf(pad.get()), ownFile);
-        loadSettingsInto(pad.get(), changedSettings());
+    for (const auto& [relativePath, baseName] : copies) {
+        std::wstring ownFile = settingsFileFor(baseName);
+        DeleteFileW(ownFile.c_str());
+        {
+            ControlCopy copy("tallowmark-base-name", relativePath);
+            ComApartment com;
+            ComPtr<ISignaturePad> pad = copy.library.create();
+            ASSERT_TRUE(pad);
+            EXPECT_EQ(settingsFileOf(pad.get()), ownFile);
+            loadSettingsInto(pad.get(), changedSettings());
+            pad.reset();
+            EXPECT_NE(GetFileAttributesW(ownFile.c_str()), INVALID_FILE_ATTRIBUTES);
+            expectFields(copy.library.create().get(), changedSettings());
+        }
+        DeleteFileW(ownFile.c_str());
     }
-    EXPECT_TRUE(fileExists(ownFile));
     EXPECT_FALSE(fileExists(settingsFileFor()));
-    expectSame(readPadSettings(readFile(ownFile)), changedSettings());
-    DeleteFileA(ownFile.c_str());
 }
 
 TEST(SettingsFileName, OnlyTheFileNamesLastDotCountsAndANameWithoutOneIsUsedWhole)
@@ -433,10 +584,55 @@ TEST(SettingsFileName, OnlyTheFileNamesLastDotCountsAndANameWithoutOneIsUsedWhol
     {
         ComApartment com;
         ComPtr<ISignaturePad> pad = library.create();
-        EXPECT_EQ(settingsFileOf(pad.get()), settingsFileFor("pad"));
+        EXPECT_EQ(settingsFileOf(pad.get()), settingsFileFor(std::wstring(L"pad")));
     }
     EXPECT_TRUE(fileExists(settingsFileFor("pad")));
     DeleteFileA(settingsFileFor("pad").c_str());
+}
+
+namespace {
+
+// The folders a module asks CreateDirectoryA for, each with its descriptor's
+// text form (empty without one).
+std::vector<std::pair<std::string, std::string>> folderRequests;
+BOOL(WINAPI* realCreateDirectory)(LPCSTR, LPSECURITY_ATTRIBUTES) = nullptr;
+
+BOOL WINAPI recordingCreateDirectory(LPCSTR path, LPSECURITY_ATTRIBUTES attributes)
+{
+    LPSTR access = nullptr;
+    if (attributes)
+        ConvertSecurityDescriptorToStringSecurityDescriptorA(attributes->lpSecurityDescriptor, SDDL_REVISION_1,
+                                                             DACL_SECURITY_INFORMATION, &access, nullptr);
+    folderRequests.emplace_back(path, access ? access : "");
+    LocalFree(access);
+    return realCreateDirectory(path, attributes);
+}
+
+} // namespace
+
+// Every user of the machine may change the settings file: the module makes
+// the Settings folder with an entry that lets Users (BU) read, write and
+// delete ("Modify", 0x1301bf) in it, inherited by the files and folders made
+// there (OICI). Wine keeps no security descriptor on the test's file system,
+// so it is read from the module's request, in a copy whose start-up runs
+// here.
+TEST(SettingsFolder, IsMadeSoThatEveryUserMayChangeTheSettingsFile)
+{
+    ControlCopy copy("tallowmark-settings-folder", L"SignaturePad.dll");
+    folderRequests.clear();
+    {
+        RedirectedImport watch(copy.library.module(), "CreateDirectoryA",
+                               reinterpret_cast<void*>(recordingCreateDirectory));
+        ASSERT_TRUE(watch.installed());
+        realCreateDirectory = reinterpret_cast<BOOL(WINAPI*)(LPCSTR, LPSECURITY_ATTRIBUTES)>(watch.original());
+        ComPtr<IClassFactory> factory;
+        EXPECT_EQ(copy.library.getClassObject(CLSID_TallowmarkSignaturePad, IID_IClassFactory, factory.putVoid()),
+                  S_OK);
+    }
+    ASSERT_EQ(folderRequests.size(), 2u);
+    EXPECT_EQ(folderRequests[1].first, settingsFolder());
+    EXPECT_NE(folderRequests[1].second.find("(A;OICI;0x1301bf;;;BU)"), std::string::npos) << folderRequests[1].second;
+    EXPECT_NE(GetFileAttributesA(settingsFolder().c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 // A class object for the component's class, registered in this process

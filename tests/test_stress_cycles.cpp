@@ -50,12 +50,8 @@ protected:
     // Wine's left by earlier tests of the same program.
     const long threadsAtStart = processThreadCount();
 
-    void SetUp() override
-    {
-        vpad_reset();
-        vpad_connect("ST-1500 Stress");
-    }
-    void TearDown() override { vpad_reset(); }
+    void SetUp() override { startVirtualPad("ST-1500 Stress"); }
+    void TearDown() override { endVirtualPad(); }
 
     // A new object with the sink advised, loaded. Failures are reported
     // without ASSERT_NO_FATAL_FAILURE, which starts a thread of gtest's for good.

@@ -32,12 +32,8 @@ protected:
     // Wine's left by earlier tests of the same program.
     const long threadsAtStart = processThreadCount();
 
-    void SetUp() override
-    {
-        vpad_reset();
-        vpad_connect("ST-1500 Shared");
-    }
-    void TearDown() override { vpad_reset(); }
+    void SetUp() override { startVirtualPad("ST-1500 Shared"); }
+    void TearDown() override { endVirtualPad(); }
 
     ComApartment com;
 };
@@ -292,4 +288,66 @@ TEST_F(SeveralObjects, FourHostThreadsEachStartingAndReleasingItsOwnObjectsAtOnc
     EXPECT_EQ(vpad_device()->isOpen, 0);
     // Four host threads, each with a reader starting and one ending.
     EXPECT_TRUE(backToBaseline(baseline, allocations, 3 * objectCount));
+}
+
+// A sink of A starts B from inside an event; a sink of B lets the host's last
+// reference to A go while A's reader still delivers the PenUp that closes A's
+// stroke: A is freed only once its own reader has ended (by that reader, as
+// its last act), whichever thread let it go, and B captures.
+TEST_F(SeveralObjects, AnObjectReleasedOnAnotherObjectsReaderGoesOnlyOnceItsOwnReaderHasEnded)
+{
+    ModuleAllocations allocations(control().module());
+    ASSERT_TRUE(allocations.installed());
+    constexpr int rounds = 50;
+    for (int round = 0; round < rounds; ++round) {
+        SCOPED_TRACE(round);
+        CountingSink first;
+        CountingSink second;
+        ComPtr<ISignaturePad> a = control().create();
+        ComPtr<ISignaturePad> b = control().create();
+        ASSERT_TRUE(a && b);
+        ASSERT_NE(adviseSink(a.get(), &first), 0u);
+        ASSERT_NE(adviseSink(b.get(), &second), 0u);
+        ASSERT_EQ(loadClosingMessages(a.get()).result, 0);
+        ASSERT_EQ(loadClosingMessages(b.get()).result, 0);
+        a->Start();
+
+        ISignaturePad* lastReferenceToA = a.detach();
+        std::atomic<DWORD> readerOfA{0};
+        std::atomic<bool> freedUnderItsReader{false};
+        allocations.watchFree(lastReferenceToA, [&] {
+            UniqueHandle reader = openThread(readerOfA);
+            if (GetCurrentThreadId() != readerOfA && !hasEnded(reader))
+                freedUnderItsReader = true;
+        });
+        std::atomic<bool> released{false};
+        first.reaction = [&](CountingSink::Kind kind) {
+            if (kind == CountingSink::Down) {
+                readerOfA = GetCurrentThreadId();
+                b->Start();
+            }
+            if (kind == CountingSink::Up) {
+                EXPECT_TRUE(waitUntil([&] { return released.load(); }, 5000, cyclePollMs));
+                Sleep(20);   // the release is carried out meanwhile
+            }
+        };
+        second.reaction = [&](CountingSink::Kind kind) {
+            if (kind == CountingSink::Down) {
+                lastReferenceToA->Release();
+                released = true;
+            }
+        };
+        vpad_queue_pen(SCRIPTEL_REPORT_PEN, 1, 1, 1);
+        ASSERT_TRUE(waitUntil([&] { return first.count(CountingSink::Up) == 1; }, 5000, cyclePollMs))
+            << "B started and A's stroke closed";
+        vpad_queue_pen(SCRIPTEL_REPORT_PEN, 1, 1, 5);
+        vpad_queue_pen(SCRIPTEL_REPORT_PEN, 0, 1, 5);
+        EXPECT_TRUE(waitUntil([&] { return first.refCount == 0; }, 5000, cyclePollMs)) << "A went";
+        EXPECT_FALSE(freedUnderItsReader) << "A was freed while its reader still ran";
+        EXPECT_TRUE(waitUntil([&] { return second.count(CountingSink::Up) == 1; }, 5000, cyclePollMs));
+        EXPECT_EQ(second.unpaired(), 0);
+        b.reset();
+        EXPECT_EQ(second.refCount, 0u);
+        allocations.watchFree(nullptr, nullptr);
+    }
 }

@@ -52,11 +52,6 @@ PadSettings otherSettings()
                                          << ", origin " << pad->OriginPointX() << "," << pad->OriginPointY();
 }
 
-std::string settingsFolder()
-{
-    return commonAppDataFolder() + "\\Tallowmark\\Settings";
-}
-
 // This module's files in the settings folder: its settings file and any
 // temporary file a save left beside it. Other modules' files (other test
 // programs copy the control under other names) are not this test's.
@@ -243,8 +238,7 @@ protected:
         makeWritable(settingsFolder());
         makeWritable(settingsFileFor());
         writeTextFile(settingsFileFor(), storedText);
-        vpad_reset();
-        vpad_connect("ST-1500 Settings");
+        startVirtualPad("ST-1500 Settings");
     }
 
     void TearDown() override
@@ -252,7 +246,7 @@ protected:
         makeWritable(settingsFolder());
         makeWritable(settingsFileFor());
         DeleteFileA(settingsFileFor().c_str());
-        vpad_reset();
+        endVirtualPad();
     }
 
     // One object's life with pen input: made, its settings checked against

@@ -39,12 +39,8 @@ protected:
     // Wine's left by earlier tests of the same program.
     const long threadsAtStart = processThreadCount();
 
-    void SetUp() override
-    {
-        vpad_reset();
-        vpad_connect(padName);
-    }
-    void TearDown() override { vpad_reset(); }
+    void SetUp() override { startVirtualPad(padName); }
+    void TearDown() override { endVirtualPad(); }
 
     // Load that finds the pad without a message.
     void loadFindingThePad(ISignaturePad* pad)

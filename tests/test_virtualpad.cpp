@@ -116,6 +116,13 @@ void __cdecl recordAndClearScreen(scriptel_device* device, void* report, int typ
     scriptel_clear_screen(device);
 }
 
+// Clears the screen, as a callback may, then closes the device, as it may not.
+void __cdecl clearThenClose(scriptel_device* device, void*, int)
+{
+    scriptel_clear_screen(device);
+    scriptel_close_device(device);
+}
+
 // A thread running body; the device is closed before joining so that a read
 // still blocked when a test fails cannot hang it.
 class TestThread {
@@ -485,6 +492,38 @@ TEST_F(VirtualPad, CallbackMayClearTheScreen)
     ASSERT_EQ(vpad_wait_idle(5000), 1);
     EXPECT_EQ(inbox.take().size(), 50u);
     EXPECT_EQ(vpad_call_count("scriptel_clear_screen"), 50);
+}
+
+TEST_F(VirtualPad, CallsFromInsideTheCallbackButClearingTheScreenAreCountedAsFaults)
+{
+    openWith(clearThenClose);
+    vpad_queue_pen(1, 1, 1, 1);
+    scriptel_device_read(device);
+    EXPECT_EQ(vpad_calls_inside_callback(), 1);
+    scriptel_close_device(device);
+    EXPECT_EQ(vpad_calls_inside_callback(), 1) << "outside the callback";
+    vpad_reset();
+    EXPECT_EQ(vpad_calls_inside_callback(), 0);
+}
+
+// A read that does not wait returns at once with nothing queued; one that
+// waits a while returns after it; either delivers what is queued.
+TEST_F(VirtualPad, ReadWaitsAsChosen)
+{
+    openWith(record);
+    for (int wait : {0, 20}) {
+        vpad_set_read_wait(wait);
+        int result = -1;
+        TestThread reader([&] { result = scriptel_device_read(device); });
+        ASSERT_TRUE(reader.finishedWithin(2000)) << wait;
+        EXPECT_EQ(result, 0);
+        vpad_queue_pen(1, 1, 5, 6);
+        EXPECT_EQ(scriptel_device_read(device), 1);
+        EXPECT_EQ(inbox.take().size(), 1u);
+    }
+    vpad_set_read_wait(-1);
+    TestThread reader([&] { scriptel_device_read(device); });
+    EXPECT_FALSE(reader.finishedWithin(100)) << "waits until input comes";
 }
 
 TEST_F(VirtualPad, ScreenClearsWhileAReadBlocksAndWhenClosed)

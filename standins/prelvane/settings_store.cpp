@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstring>
 #include <cwchar>
+#include <new>
 
 namespace {
 
@@ -40,19 +41,36 @@ bool isFolder(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// How a component may read its file. By default it shares the file with
+// other readers, waits a moment for a file held open, and tells a file it
+// could not open from one with nothing to read. The variant "exclusive" (the
+// environment variable PRELVANE_READ_VARIANT, read at every load) opens the
+// file once, without sharing, and answers S_OK whatever it read: only the
+// flag says whether it did.
+bool exclusiveReadVariant()
+{
+    char variant[16] = "";
+    DWORD length = GetEnvironmentVariableA("PRELVANE_READ_VARIANT", variant, sizeof variant);
+    return length < sizeof variant && strcmp(variant, "exclusive") == 0;
+}
+
 // Reads a whole file of at most the settings file's size limit: S_OK; S_FALSE
 // when there is nothing to read (no file, a folder in its place, a file too
 // large to be one); a failure when the file is there but could not be read.
-HRESULT readSettingsFile(const std::wstring& path, DWORD sharing, std::string& text)
+HRESULT readSettingsFile(const std::wstring& path, bool exclusive, std::string& text)
 {
     UniqueFile file;
     DWORD openError = ERROR_SUCCESS;
-    retryWhileInUse([&] {
-        file.reset(CreateFileW(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                               nullptr));
+    auto open = [&] {
+        file.reset(CreateFileW(path.c_str(), GENERIC_READ, exclusive ? 0 : FILE_SHARE_READ | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         openError = GetLastError();
         return static_cast<bool>(file);
-    });
+    };
+    if (!exclusive)
+        retryWhileInUse(open);
+    else
+        open();
     if (!file) {
         if (openError == ERROR_FILE_NOT_FOUND || openError == ERROR_PATH_NOT_FOUND || isFolder(path))
             return S_FALSE;
@@ -74,18 +92,6 @@ HRESULT readSettingsFile(const std::wstring& path, DWORD sharing, std::string& t
         done += read;
     }
     return S_OK;
-}
-
-// How a component may read its file. By default it shares the file with
-// other readers and tells a file it could not open from one with nothing to
-// read. The variant "exclusive" (the environment variable
-// PRELVANE_READ_VARIANT, read at every load) opens the file without sharing
-// and answers S_OK whatever it read: only the flag says whether it did.
-bool exclusiveReadVariant()
-{
-    char variant[16] = "";
-    DWORD length = GetEnvironmentVariableA("PRELVANE_READ_VARIANT", variant, sizeof variant);
-    return length < sizeof variant && strcmp(variant, "exclusive") == 0;
 }
 
 // A file beside the settings file that holds its next content; deleted
@@ -253,14 +259,18 @@ STDMETHODIMP Prelvane::LoadSettings(VARIANT_BOOL* loaded)
     if (settingsFile.empty())
         return S_FALSE;
     bool exclusive = exclusiveReadVariant();
-    std::string text;
-    HRESULT read = readSettingsFile(settingsFile, exclusive ? 0 : FILE_SHARE_READ | FILE_SHARE_DELETE, text);
-    if (read != S_OK)
-        return exclusive ? S_OK : read;
-    std::vector<settingsfile::Entry> entries;
-    if (!settingsfile::parse(text.data(), text.size(), entries) || !readEntries(entries))
-        return exclusive ? S_OK : S_FALSE;
-    persistedValues = boundValues();
+    try {
+        std::string text;
+        HRESULT read = readSettingsFile(settingsFile, exclusive, text);
+        if (read != S_OK)
+            return exclusive ? S_OK : read;
+        std::vector<settingsfile::Entry> entries;
+        if (!settingsfile::parse(text.data(), text.size(), entries) || !readEntries(entries))
+            return exclusive ? S_OK : S_FALSE;
+        persistedValues = boundValues();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
     *loaded = VARIANT_TRUE;
     return S_OK;
 }
@@ -271,10 +281,14 @@ STDMETHODIMP Prelvane::SaveSettings()
     ++saveCount;
     if (settingsFile.empty())
         return S_FALSE;
-    HRESULT result = replaceSettingsFile(settingsFile, settingsfile::format(fileEntries()));
-    if (SUCCEEDED(result))
-        persistedValues = boundValues();
-    return result;
+    try {
+        HRESULT result = replaceSettingsFile(settingsFile, settingsfile::format(fileEntries()));
+        if (SUCCEEDED(result))
+            persistedValues = boundValues();
+        return result;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
 }
 
 STDMETHODIMP Prelvane::GetClassID(CLSID* clsid)

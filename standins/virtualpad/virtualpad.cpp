@@ -3,12 +3,14 @@
 // instead of hardware.
 //
 // All pad state lives under one SRW lock. Readers sleep on a condition
-// variable until input is queued or the device is closed, take the whole
+// variable until input is queued or the device is closed (or not at all, or
+// for a while, as the control interface chooses), take the whole
 // queue and hand it to the input callback outside the lock, so the callback
 // may call back into the library and the host may queue, close or unplug
 // meanwhile.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstring>
@@ -126,6 +128,7 @@ struct Pad {
     int openResult;
     uint16_t rangeWidth, rangeHeight;
     unsigned rangeRecordSize;
+    int readWaitMs;             // < 0: until input or a close
     scriptel_input_callback callback = nullptr;
     std::vector<Report> pending;
     // Bumped by every close and unplug: a read compares it with the value it
@@ -137,6 +140,7 @@ struct Pad {
     char lastError[512] = {};
 
     std::atomic<long> calls[CallKinds] = {};
+    std::atomic<long> callsInsideCallback{0};
 
     Pad()
     {
@@ -154,6 +158,7 @@ struct Pad {
         rangeWidth = defaultWidth;
         rangeHeight = defaultHeight;
         rangeRecordSize = defaultRangeRecordSize;
+        readWaitMs = -1;
         device.isOpen = 0;
         device.width = defaultWidth;
         device.height = defaultHeight;
@@ -186,7 +191,15 @@ struct Pad {
 
 Pad pad;
 
-void count(Call call) { ++pad.calls[call]; }
+// Set on a reading thread while it is inside the input callback.
+thread_local bool insideCallback = false;
+
+void count(Call call)
+{
+    ++pad.calls[call];
+    if (insideCallback && call != CallClearScreen)
+        ++pad.callsInsideCallback;
+}
 
 void queueReports(const Report* reports, size_t n)
 {
@@ -381,9 +394,9 @@ int __cdecl scriptel_register_input_callback(scriptel_device* device, scriptel_i
     return 1;
 }
 
-// Blocks until input is queued or the device is closed, then hands every
-// queued report to the callback on this thread. Returns 1 after a delivery,
-// 0 when the device is not open or was closed meanwhile.
+// Waits for input as vpad_set_read_wait chose, then hands every queued
+// report to the callback on this thread. Returns 1 after a delivery, 0 when
+// the device is not open, was closed meanwhile or nothing came in time.
 int __cdecl scriptel_device_read(scriptel_device* device)
 {
     count(CallDeviceRead);
@@ -398,9 +411,18 @@ int __cdecl scriptel_device_read(scriptel_device* device)
         if (!pad.device.isOpen)
             return 0;
         closings = pad.closings;
-        while (pad.pending.empty() && pad.closings == closings)
-            SleepConditionVariableSRW(&pad.inputChanged, pad.lock.native(), INFINITE, 0);
-        if (pad.closings != closings)
+        ULONGLONG deadline = GetTickCount64() + static_cast<unsigned>(std::max(pad.readWaitMs, 0));
+        while (pad.pending.empty() && pad.closings == closings) {
+            DWORD wait = INFINITE;
+            if (pad.readWaitMs >= 0) {
+                ULONGLONG now = GetTickCount64();
+                if (now >= deadline)
+                    break;
+                wait = static_cast<DWORD>(deadline - now);
+            }
+            SleepConditionVariableSRW(&pad.inputChanged, pad.lock.native(), wait, 0);
+        }
+        if (pad.closings != closings || pad.pending.empty())
             return 0;
         batch.swap(pad.pending);
         callback = pad.callback;
@@ -417,7 +439,9 @@ int __cdecl scriptel_device_read(scriptel_device* device)
             break;
         if (!report.buttonRecord.empty())
             report.data.button.button = reinterpret_cast<const scriptel_button*>(report.buttonRecord.data());
+        insideCallback = true;
         callback(&pad.device, &report.data, report.type);
+        insideCallback = false;
     }
 
     ExclusiveGuard guard(pad.lock);
@@ -437,6 +461,7 @@ void __cdecl vpad_reset(void)
     pad.lastError[0] = 0;
     for (auto& calls : pad.calls)
         calls = 0;
+    pad.callsInsideCallback = 0;
     pad.wakeIfIdle();
 }
 
@@ -486,6 +511,12 @@ void __cdecl vpad_set_device_extent(uint16_t width, uint16_t height)
     ExclusiveGuard guard(pad.lock);
     pad.device.width = width;
     pad.device.height = height;
+}
+
+void __cdecl vpad_set_read_wait(int milliseconds)
+{
+    ExclusiveGuard guard(pad.lock);
+    pad.readWaitMs = milliseconds < 0 ? -1 : milliseconds;
 }
 
 void __cdecl vpad_queue_pen(int type, int contact, uint16_t x, uint16_t y)
@@ -589,6 +620,11 @@ long __cdecl vpad_call_count(const char* call)
             return pad.calls[i];
     }
     return -1;
+}
+
+long __cdecl vpad_calls_inside_callback(void)
+{
+    return pad.callsInsideCallback;
 }
 
 scriptel_device* __cdecl vpad_device(void)

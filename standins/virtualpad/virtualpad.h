@@ -38,6 +38,12 @@ VPAD_API void __cdecl vpad_set_device_extent(uint16_t width, uint16_t height);
 // the two fields hold 0xA5. Returns 0, changing nothing, for another size.
 VPAD_API int __cdecl vpad_set_range_record_size(unsigned bytes);
 
+// How scriptel_device_read waits for input: -1 (at load) until input is
+// queued or the pad is closed; 0 not at all, returning at once when nothing
+// is queued; a positive value at most that many milliseconds. A real library
+// may do any of these.
+VPAD_API void __cdecl vpad_set_read_wait(int milliseconds);
+
 // Input reports, delivered in order by the next scriptel_device_read. A
 // button record holds the whole name, however long, and no byte after its
 // terminator; a null name queues a button report that points at no record.
@@ -60,6 +66,12 @@ VPAD_API int __cdecl vpad_wait_idle(uint32_t timeoutMs);
 // How often a library call was made since load or the last vpad_reset, by
 // its name ("scriptel_clear_screen", ...); -1 for an unknown name.
 VPAD_API long __cdecl vpad_call_count(const char* call);
+
+// Library calls other than scriptel_clear_screen made from inside the input
+// callback since load or the last vpad_reset. Each is a fault of the caller:
+// a real library may hold a lock of its own across the callback, or free
+// what the read still uses when the pad is closed.
+VPAD_API long __cdecl vpad_calls_inside_callback(void);
 
 // The device record of the pad, connected or not.
 VPAD_API scriptel_device* __cdecl vpad_device(void);

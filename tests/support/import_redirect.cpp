@@ -31,3 +31,15 @@ int redirectImport(HMODULE module, const char* name, void* replacement, void** p
     }
     return changed;
 }
+
+RedirectedImport::RedirectedImport(HMODULE module, const char* name, void* replacement)
+    : module(module), name(name), changed(redirectImport(module, name, replacement, &previous))
+{
+}
+
+RedirectedImport::~RedirectedImport()
+{
+    void* replacement = nullptr;
+    if (changed)
+        redirectImport(module, name, previous, &replacement);
+}

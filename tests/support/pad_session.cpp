@@ -125,10 +125,24 @@ size_t defaultStackReservation()
     return static_cast<size_t>(nt->OptionalHeader.SizeOfStackReserve);
 }
 
-void PadSessionTest::SetUp()
+void startVirtualPad(const char* name)
 {
     vpad_reset();
-    vpad_connect(padName);
+    char wait[16] = "";
+    if (GetEnvironmentVariableA("VPAD_READ_WAIT", wait, sizeof wait))
+        vpad_set_read_wait(atoi(wait));
+    vpad_connect(name);
+}
+
+void endVirtualPad()
+{
+    EXPECT_EQ(vpad_calls_inside_callback(), 0) << "library calls other than clearing the display made from inside the input callback";
+    vpad_reset();
+}
+
+void PadSessionTest::SetUp()
+{
+    startVirtualPad(padName);
     pad = control().create();
     ASSERT_TRUE(pad);
     cookie = adviseSink(pad.get(), &sink);
@@ -138,7 +152,7 @@ void PadSessionTest::SetUp()
 void PadSessionTest::TearDown()
 {
     pad.reset();
-    vpad_reset();
+    endVirtualPad();
 }
 
 void PadSessionTest::load()
@@ -169,6 +183,87 @@ void PadSessionTest::captureAStrokeWithANewObject(ActingSink& next)
     vpad_queue_pen(SCRIPTEL_REPORT_PEN, 1, 30, 40);
     vpad_queue_pen(SCRIPTEL_REPORT_PEN, 0, 30, 40);
     waitIdle();
+}
+
+namespace {
+
+constexpr UINT handedEvent = WM_APP + 1;
+constexpr wchar_t handoffWindowClass[] = L"PadSessionHandoffWindow";
+
+// What a posted handoff carries: the event and the signal its sender waits for.
+struct PostedHandoff {
+    const RecordingSink::Event* event;
+    HANDLE done;
+};
+
+} // namespace
+
+WindowHandoffSink::WindowHandoffSink(Handoff handoff) : handoff(handoff)
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = windowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = handoffWindowClass;
+    RegisterClassW(&windowClass);   // fails harmlessly once registered
+    window = CreateWindowW(handoffWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                           windowClass.hInstance, nullptr);
+    EXPECT_TRUE(window);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    action = [this](const Event& event) { handOff(event); };
+}
+
+WindowHandoffSink::~WindowHandoffSink()
+{
+    DestroyWindow(window);
+}
+
+bool WindowHandoffSink::serveUntil(const std::function<bool()>& condition, DWORD timeoutMs)
+{
+    ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    // One message at a time, so that nothing is served once the condition holds.
+    while (!condition()) {
+        if (GetTickCount64() >= deadline)
+            return false;
+        MSG message;
+        if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+        else
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+    return true;
+}
+
+void WindowHandoffSink::handOff(const Event& event)
+{
+    waitingForWindow = true;
+    if (handoff == Handoff::Send) {
+        SendMessageW(window, handedEvent, reinterpret_cast<WPARAM>(&event), 0);
+    } else {
+        UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        PostedHandoff posted{&event, done.get()};
+        EXPECT_TRUE(PostMessageW(window, handedEvent, reinterpret_cast<WPARAM>(&posted), 1));
+        WaitForSingleObject(done.get(), INFINITE);
+    }
+    waitingForWindow = false;
+}
+
+LRESULT CALLBACK WindowHandoffSink::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* sink = reinterpret_cast<WindowHandoffSink*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (message != handedEvent || !sink)
+        return DefWindowProcW(window, message, wParam, lParam);
+    if (lParam) {
+        auto* posted = reinterpret_cast<PostedHandoff*>(wParam);
+        if (sink->onWindowThread)
+            sink->onWindowThread(*posted->event);
+        ++sink->served;
+        SetEvent(posted->done);
+    } else {
+        if (sink->onWindowThread)
+            sink->onWindowThread(*reinterpret_cast<const Event*>(wParam));
+        ++sink->served;
+    }
+    return 0;
 }
 
 std::vector<long> callCounts()

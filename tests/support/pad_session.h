@@ -6,6 +6,14 @@
 #include "testing.h"
 #include "virtualpad.h"
 
+// The virtual pad as a test starts with it: reset, connected under `name`,
+// and reading as this run chose (VPAD_READ_WAIT: the read's wait in
+// milliseconds, 0 for none; unset, until input comes).
+void startVirtualPad(const char* name);
+// And as the test leaves it, reset: the control made no library call but a
+// display clear from inside the input callback.
+void endVirtualPad();
+
 // Advises the sink on the object's connection point and returns its cookie,
 // or 0 when that fails. Holds no reference on the object afterwards.
 DWORD adviseSink(IUnknown* object, IUnknown* sink);
@@ -52,6 +60,38 @@ protected:
         if (action)
             action(event);
     }
+};
+
+// A host as UI frameworks make one: the thread that makes this sink owns a
+// window, and the sink hands every event to that window's thread and waits
+// for it there, by SendMessage or by posting a message and waiting until the
+// handler signals (what a framework's synchronous "invoke" does). Events are
+// recorded as they begin, before the handoff.
+class WindowHandoffSink : public ActingSink {
+public:
+    enum class Handoff { Send, PostAndWait };
+
+    explicit WindowHandoffSink(Handoff handoff);
+    ~WindowHandoffSink() override;
+
+    // Serves the window's messages, as the host's message loop would, until
+    // the condition holds or the time is up; false when it still does not hold.
+    bool serveUntil(const std::function<bool()>& condition, DWORD timeoutMs = 5000);
+    void serveFor(DWORD milliseconds) { serveUntil([] { return false; }, milliseconds); }
+
+    // Runs on the window's thread with each event handed to it.
+    std::function<void(const Event&)> onWindowThread;
+    // A handoff waits for the window right now.
+    std::atomic<bool> waitingForWindow{false};
+    // Handoffs the window has served.
+    std::atomic<size_t> served{0};
+
+private:
+    static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void handOff(const Event& event);
+
+    Handoff handoff;
+    HWND window = nullptr;
 };
 
 // How often the control made each library call it makes after start-up,

@@ -76,9 +76,20 @@ PadSettings readPadSettings(const std::string& text)
     return settings;
 }
 
+std::string settingsFolder()
+{
+    return commonAppDataFolder() + "\\Tallowmark\\Settings";
+}
+
 std::string settingsFileFor(const std::string& baseName)
 {
-    return commonAppDataFolder() + "\\Tallowmark\\Settings\\" + baseName + ".settings";
+    return settingsFolder() + "\\" + baseName + ".settings";
+}
+
+std::wstring settingsFileFor(const std::wstring& baseName)
+{
+    std::string folder = settingsFolder();
+    return std::wstring(folder.begin(), folder.end()) + L"\\" + baseName + L".settings";
 }
 
 void writeTextFile(const std::string& path, const std::string& text)
@@ -125,8 +136,13 @@ ComPtr<IPrelvane> propertiesComponentOf(IUnknown* object)
 
 void loadSettingsInto(IUnknown* object, const PadSettings& values)
 {
+    loadSettingsInto(object, settingsEntries(values));
+}
+
+void loadSettingsInto(IUnknown* object, const std::vector<settingsfile::Entry>& entries)
+{
     ComPtr<IPersistStream> persist;
     ASSERT_EQ(object->QueryInterface(IID_IPersistStream, persist.putVoid()), S_OK);
-    ComPtr<IStream> stream = settingsStream(settingsfile::format(settingsEntries(values)));
+    ComPtr<IStream> stream = settingsStream(settingsfile::format(entries));
     ASSERT_EQ(persist->Load(stream.get()), S_OK);
 }

@@ -29,8 +29,11 @@ std::vector<settingsfile::Entry> settingsEntries(const PadSettings& settings);
 // not hold all six with their sizes.
 PadSettings readPadSettings(const std::string& text);
 
-// The settings file the control keeps for a module base name.
+// The folder of the control's settings files, and the file it keeps for a
+// module base name.
+std::string settingsFolder();
 std::string settingsFileFor(const std::string& baseName = "SignaturePad");
+std::wstring settingsFileFor(const std::wstring& baseName);
 void writeTextFile(const std::string& path, const std::string& text);
 
 // A stream as IPersistStream::Save writes it: the length, then the text.
@@ -39,17 +42,19 @@ ComPtr<IStream> settingsStream(const std::string& text);
 std::string streamText(IStream* stream);
 
 // Writes values into an object's fields through its component's
-// IPersistStream, as another writer of its storage would.
+// IPersistStream, as another writer of its storage would: all six, or only
+// the settings the entries hold.
 void loadSettingsInto(IUnknown* object, const PadSettings& values);
+void loadSettingsInto(IUnknown* object, const std::vector<settingsfile::Entry>& entries);
 
 // The properties component behind an object, reached through its
 // IPersistStream; null when the object has none.
 ComPtr<IPrelvane> propertiesComponentOf(IUnknown* object);
 
 // The way the stand-in properties component reads its file, for as long as
-// the object lives: "" its own default (shared reads, failures reported),
-// "exclusive" (no sharing, only the flag reports). The component takes it
-// at every load.
+// the object lives: "" its own default (shared reads that wait a moment for
+// a held file, failures reported), "exclusive" (one try, no sharing, only
+// the flag reports). The component takes it at every load.
 class PrelvaneReadVariant {
 public:
     explicit PrelvaneReadVariant(const char* variant)

@@ -49,6 +49,8 @@ Strdup realStrdup = nullptr;
 
 std::atomic<long long> liveBlocks{0};
 std::atomic<long long> allocatedBlocks{0};
+std::atomic<const void*> watchedBlock{nullptr};
+std::function<void()> watchedBlockFreed;
 
 void counted(const void* block)
 {
@@ -85,6 +87,8 @@ void* __cdecl countingRealloc(void* block, size_t size)
 
 void __cdecl countingFree(void* block)
 {
+    if (block && block == watchedBlock.load())
+        watchedBlockFreed();
     if (block)
         --liveBlocks;
     realFree(block);
@@ -189,6 +193,7 @@ ModuleAllocations::ModuleAllocations(HMODULE module) : module(module)
 
 ModuleAllocations::~ModuleAllocations()
 {
+    watchedBlock = nullptr;
     void* ours = nullptr;
     for (const Redirection& redirection : redirections) {
         if (*redirection.real)
@@ -209,6 +214,13 @@ long long ModuleAllocations::live() const
 long long ModuleAllocations::allocated() const
 {
     return allocatedBlocks;
+}
+
+void ModuleAllocations::watchFree(const void* block, std::function<void()> action)
+{
+    watchedBlock = nullptr;
+    watchedBlockFreed = std::move(action);
+    watchedBlock = block;
 }
 
 ::testing::AssertionResult backToBaseline(const ResourceCounts& baseline, const ModuleAllocations& allocations,

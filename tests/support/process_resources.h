@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "handles.h"
@@ -43,6 +44,9 @@ public:
     long long live() const;
     // Blocks allocated since construction.
     long long allocated() const;
+    // Runs `action` on the thread that frees `block`, just before it goes.
+    // One block is watched at a time, until another is or this object goes.
+    void watchFree(const void* block, std::function<void()> action);
 
 private:
     HMODULE module;
@@ -54,12 +58,13 @@ private:
 // missing, and none kept beyond `threadRecords` of each.
 //
 // In the MinGW build the thread library (winpthreads) gives each thread that
-// touches the control's thread-local variable (its reader threads, and host
-// threads that stop a reader or release an object) a record of 480 bytes
-// with an event, and keeps the records of ended threads for reuse. When more
-// such threads run at once than before, the pool grows by a record: so the
-// process may keep up to one block and one handle for each thread that ran
-// the control's code at the same time, never one per object or per cycle.
+// touches a thread_local variable (the virtual pad's, on the control's reader
+// threads; the control itself uses a native slot) a record of 480 bytes with
+// an event, and keeps the records of ended threads for reuse. When more such
+// threads run at once than before, the pool grows by a record: so the process
+// may keep up to one handle (and, in the module that has the variable, one
+// block) for each reader that ran at the same time, never one per object or
+// per cycle.
 ::testing::AssertionResult backToBaseline(const ResourceCounts& baseline, const ModuleAllocations& allocations,
     long threadRecords);
 

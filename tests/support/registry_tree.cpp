@@ -93,3 +93,13 @@ bool keyExists(HKEY root, const std::string& path)
     UniqueRegKey key;
     return RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
+
+std::wstring registryText(HKEY root, const std::string& path)
+{
+    std::wstring keyPath(path.begin(), path.end());
+    WCHAR text[2048] = L"";
+    DWORD size = sizeof text;
+    if (RegGetValueW(root, keyPath.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS)
+        return std::wstring();
+    return text;
+}

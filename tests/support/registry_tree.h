@@ -42,3 +42,7 @@ RegTree expectedTree(const std::string& serverPath);
 RegTree withPathReplaced(RegTree tree, const std::string& path, const std::string& replacement);
 
 bool keyExists(HKEY root, const std::string& path);
+
+// A key's default REG_SZ value read with the wide call, every character
+// kept; empty when there is none.
+std::wstring registryText(HKEY root, const std::string& path);

@@ -10,6 +10,11 @@ ControlLibrary::ControlLibrary(const std::string& path) : handle(LoadLibraryA(pa
     EXPECT_NE(handle, nullptr) << "cannot load " << path << ", error " << GetLastError();
 }
 
+ControlLibrary::ControlLibrary(const std::wstring& path) : handle(LoadLibraryW(path.c_str()))
+{
+    EXPECT_NE(handle, nullptr) << "cannot load a copy of the control, error " << GetLastError();
+}
+
 ControlLibrary::~ControlLibrary()
 {
     if (handle)
@@ -415,4 +420,41 @@ std::string scratchFolder(const std::string& name)
     std::string path = programScratch().file(name);
     CreateDirectoryA(path.c_str(), nullptr);
     return path;
+}
+
+const wchar_t foreignFolderName[] = L"\u041F\u043E\u0434\u043F\u0438\u0441\u044C \u03A3\u03AE\u03BC\u03B1 \u7B7E\u540D";
+const wchar_t foreignBaseName[] = L"\u03A3\u03AE\u03BC\u03B1";
+
+std::wstring foreignControlPath()
+{
+    return std::wstring(foreignFolderName) + L"\\" + foreignBaseName + L".dll";
+}
+
+namespace {
+
+// A path in the "\\?\" form only where it needs that form: the loader keeps
+// the form a module was loaded by in the module's path.
+std::wstring usablePath(const std::wstring& path)
+{
+    return path.size() < MAX_PATH ? path : L"\\\\?\\" + path;
+}
+
+// Makes the folders of `relativePath` inside the scratch folder, copies the
+// built control to the file it names, and gives that file's path back.
+std::wstring copiedControl(const ScratchFolder& folder, const std::wstring& relativePath)
+{
+    std::wstring root(folder.path().begin(), folder.path().end());
+    for (size_t end = relativePath.find(L'\\'); end != std::wstring::npos; end = relativePath.find(L'\\', end + 1))
+        CreateDirectoryW(usablePath(root + L"\\" + relativePath.substr(0, end)).c_str(), nullptr);
+    std::wstring target = usablePath(root + L"\\" + relativePath);
+    std::wstring source = extendedPath(testExecutableFolder() + "\\" + controlFileName);
+    EXPECT_TRUE(CopyFileW(source.c_str(), target.c_str(), FALSE)) << "cannot copy the control, error " << GetLastError();
+    return target;
+}
+
+} // namespace
+
+ControlCopy::ControlCopy(const std::string& scratchName, const std::wstring& relativePath, size_t minimumLength)
+    : folder(scratchName, minimumLength), path(copiedControl(folder, relativePath)), library(path)
+{
 }

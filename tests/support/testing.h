@@ -34,6 +34,7 @@ public:
 class ControlLibrary {
 public:
     explicit ControlLibrary(const std::string& path = controlFileName);
+    explicit ControlLibrary(const std::wstring& path);
     ~ControlLibrary();
     ControlLibrary(const ControlLibrary&) = delete;
     ControlLibrary& operator=(const ControlLibrary&) = delete;
@@ -184,3 +185,24 @@ std::string scratchFolder(const std::string& name);
 
 // The "\\?\" form of a path, which is not limited to MAX_PATH characters.
 std::wstring extendedPath(const std::string& path);
+
+// A folder name and a module base name in Cyrillic, Greek and Chinese,
+// which the ANSI code page (1252 under Wine) has none of: the Russian word
+// for signature, the Greek for sign and the Chinese for signature, and the
+// Greek word alone.
+extern const wchar_t foreignFolderName[];
+extern const wchar_t foreignBaseName[];
+// The control's copy in that folder under that name: "<folder>\<base>.dll".
+std::wstring foreignControlPath();
+
+// A copy of the built control at `relativePath` (a file name, or a folder and
+// a file name) in a scratch folder longer than `minimumLength`, loaded from
+// there. It is unloaded before the folder goes.
+class ControlCopy {
+public:
+    ControlCopy(const std::string& scratchName, const std::wstring& relativePath, size_t minimumLength = 0);
+
+    ScratchFolder folder;
+    std::wstring path;          // the copy's full path, as it was loaded
+    ControlLibrary library;
+};
