@@ -92,6 +92,12 @@ struct LocalMemoryTraits {
     static void close(Type memory) { LocalFree(memory); }
 };
 
+struct ActivationContextTraits {
+    using Type = HANDLE;
+    static Type invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(Type context) { ReleaseActCtx(context); }
+};
+
 struct ModuleTraits {
     using Type = HMODULE;
     static Type invalid() { return nullptr; }
@@ -108,6 +114,30 @@ using UniqueMemoryDc = UniqueResource<MemoryDcTraits>;   // from CreateCompatibl
 using UniqueWindow = UniqueResource<WindowTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;   // from LoadLibrary
 using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
+using UniqueActivationContext = UniqueResource<ActivationContextTraits>;   // from CreateActCtx
+
+// Keeps an activation context active on the calling thread for its own
+// lifetime; it must end on that thread.
+class ScopedActivation {
+public:
+    explicit ScopedActivation(HANDLE context)
+    {
+        if (!ActivateActCtx(context, &cookie))
+            cookie = 0;
+    }
+    ~ScopedActivation()
+    {
+        if (cookie)
+            DeactivateActCtx(0, cookie);
+    }
+    ScopedActivation(const ScopedActivation&) = delete;
+    ScopedActivation& operator=(const ScopedActivation&) = delete;
+
+    explicit operator bool() const { return cookie != 0; }
+
+private:
+    ULONG_PTR cookie = 0;
+};
 
 // Keeps a GDI object selected into a device context for its own lifetime and
 // puts the previous one back, so the object can be deleted afterwards.

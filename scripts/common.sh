@@ -4,13 +4,16 @@ set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${BUILD_DIR:-$ROOT/build}
-PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev
-          wine64 xvfb xauth x11-apps imagemagick googletest clang lld e2fsprogs
-          wixl osslsigncode openssl)
+# The demo needs the cross build, Wine with its own fonts (the caption
+# buttons are drawn with its Marlett font) and a virtual display; the tests,
+# the benchmarks and the package need the rest too.
+DEMO_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev
+               wine wine64 fonts-wine xvfb xauth)
+TEST_PACKAGES=(x11-apps imagemagick googletest clang lld e2fsprogs wixl osslsigncode openssl)
 
 install_packages() {
     local missing=() pkg
-    for pkg in "${PACKAGES[@]}"; do
+    for pkg in "$@"; do
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'ok installed' || missing+=("$pkg")
     done
     ((${#missing[@]})) || return 0
@@ -21,9 +24,19 @@ install_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
+# build_project demo|all [build arguments]: "all" configures with the
+# tests; "demo" leaves a configured build folder as it is and configures a
+# new one without them, as it has not installed what they need.
 build_project() {
+    local scope=$1 options=()
+    shift
+    if [ "$scope" = all ]; then
+        options+=(-DSIGNATUREPAD_TESTS=ON)
+    elif [ ! -f "$BUILD/CMakeCache.txt" ]; then
+        options+=(-DSIGNATUREPAD_TESTS=OFF)
+    fi
     cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
+        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" "${options[@]}" >/dev/null
     cmake --build "$BUILD" "$@"
 }
 
@@ -43,6 +56,12 @@ start_wine() {
         wine wineboot --init >/dev/null 2>&1
         wineserver -w
     fi
+    # Wine 8 as Debian packages it does not load its own fonts from
+    # /usr/share/wine/fonts (package fonts-wine), so window captions would
+    # show letters where their buttons belong: they are drawn with Marlett,
+    # which the prefix therefore gets a copy of.
+    local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+    [ -f "$fonts/marlett.ttf" ] || cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
     # One persistent server for the whole run makes each Wine process start fast.
     wineserver -p
     CLEANUP+=("wineserver -k")
@@ -77,9 +96,16 @@ start_display() {
     done
 }
 
-# Arguments are passed to the build: `--target NAME` builds only what NAME needs.
+# prepare_runtime demo|all [build arguments]: the demo's packages only, or
+# everything the tests need too; the other arguments are passed to the build
+# (`--target NAME` builds only what NAME needs).
 prepare_runtime() {
-    install_packages
+    local scope=$1
+    if [ "$scope" = all ]; then
+        install_packages "${DEMO_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+    else
+        install_packages "${DEMO_PACKAGES[@]}"
+    fi
     build_project "$@"
     start_display
     start_wine

@@ -20,6 +20,6 @@ for argument in "$@"; do
 done
 
 # Only the host and what it loads: the control, the properties component and the virtual pad.
-prepare_runtime --target demohost
+prepare_runtime demo --target demohost
 cd "$BUILD/bin"
 wine demohost.exe "${arguments[@]}"

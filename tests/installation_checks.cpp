@@ -1,7 +1,9 @@
 // What tests/installer_test.sh checks between its steps, each in a Wine
-// prefix of its own: the package installed, upgraded and removed, and one
-// user's registration and its removal. The script picks a step's cases with
-// --gtest_filter and says what it installed in environment variables:
+// prefix of its own: the package installed, upgraded and removed, one user's
+// registration and its removal, and a copy of this program in an
+// application's folder with the control, registration-free. The script picks
+// a step's cases with --gtest_filter and says what it installed in
+// environment variables:
 //   SIGNATUREPAD_BUILT_CONTROL  the built SignaturePad.dll (a Windows path)
 //   SIGNATUREPAD_PACKAGE        the installed package's version
 //   SIGNATUREPAD_SDK            1 when the SDK feature was installed, else 0
@@ -10,9 +12,12 @@
 #include "scriptel.h"
 #include "version.h"
 
+#include <commctrl.h>
 #include <msi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
+
+#include <thread>
 
 namespace {
 
@@ -148,6 +153,62 @@ Function padCall(HMODULE pad, const char* name)
     return function;
 }
 
+// Loads the control, which finds the virtual pad it loaded, and checks that
+// one stroke reaches an advised sink.
+void expectStrokeCaptured(ISignaturePad* pad)
+{
+    HMODULE library = GetModuleHandleA(padLibraryName);
+    ASSERT_NE(library, nullptr);
+    auto connect = padCall<void(__cdecl*)(const char*)>(library, "vpad_connect");
+    auto queuePen = padCall<void(__cdecl*)(int, int, uint16_t, uint16_t)>(library, "vpad_queue_pen");
+    auto waitIdle = padCall<int(__cdecl*)(uint32_t)>(library, "vpad_wait_idle");
+    ASSERT_TRUE(connect && queuePen && waitIdle);
+    connect(nullptr);
+
+    RecordingSink sink;
+    Connection connection(pad, &sink);
+    ASSERT_EQ(pad->Load(nullptr, nullptr, nullptr), 0);
+    pad->Start();
+    queuePen(SCRIPTEL_REPORT_PEN, 1, 100, 200);
+    queuePen(SCRIPTEL_REPORT_PEN, 1, 110, 210);
+    queuePen(SCRIPTEL_REPORT_PEN, 0, 110, 210);
+    EXPECT_EQ(waitIdle(5000), 1);
+    pad->Stop();
+    pad->Unload();
+    EXPECT_EQ(sink.events(), (std::vector<RecordingSink::Event>{penDown(), penPoint(0, 0), penPoint(110, 210),
+                                                               penUp(), penPoint(0, 0)}));
+}
+
+std::string programFolder() { return folderOf(modulePath(nullptr)); }
+
+bool loadedFrom(const char* module, const std::string& folder)
+{
+    return lstrcmpiA(modulePath(GetModuleHandleA(module)).c_str(), (folder + "\\" + module).c_str()) == 0;
+}
+
+std::string classKeyOf(REFCLSID clsid)
+{
+    WCHAR wide[39] = L"";
+    StringFromGUID2(clsid, wide, ARRAYSIZE(wide));
+    return "CLSID\\" + std::string(wide, wide + wcslen(wide));
+}
+
+// The keys that registering the control or the properties component writes,
+// wherever they are found: under the machine's or the user's classes.
+std::vector<std::string> registeredClassKeys()
+{
+    const std::string keys[] = {classKey, progId, independentProgId, typeLibraryKey, classKeyOf(CLSID_Prelvane),
+                                classKeyOf(CLSID_PrelvanePropertyPage)};
+    std::vector<std::string> found;
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+        for (const std::string& key : keys) {
+            if (keyExists(root, "Software\\Classes\\" + key))
+                found.push_back((root == HKEY_LOCAL_MACHINE ? "HKLM\\Software\\Classes\\" : "HKCU\\Software\\Classes\\") + key);
+        }
+    }
+    return found;
+}
+
 } // namespace
 
 // The package's rows are those of DllRegisterServer, with the installed
@@ -173,7 +234,8 @@ TEST(Installed, IsOneProductOfItsVersionWithTheControlAndTheSdkOnRequest)
     EXPECT_EQ(versionString(installedControl(), "ProductName"), "Tallowmark Signature Pad");
     EXPECT_EQ(versionString(installedControl(), "OriginalFilename"), "SignaturePad.dll");
     bool sdk = environment("SIGNATUREPAD_SDK") == "1";
-    for (const char* file : {"SignaturePad.idl", "SignaturePad_h.h", "SignaturePad_i.c"})
+    for (const char* file : {"SignaturePad.idl", "SignaturePad_h.h", "SignaturePad_i.c",
+                             "Tallowmark.SignaturePad.manifest", "application.exe.manifest"})
         EXPECT_EQ(fileExists(installFolder() + "\\SDK\\" + file), sdk) << file;
     EXPECT_FALSE(fileExists(installFolder() + "\\" + padLibraryName)) << "the package ships no pad library";
 }
@@ -190,28 +252,8 @@ TEST(Installed, CreatesTheControlByProgIdAndCapturesAStrokeFromThePadBesideIt)
         ComPtr<ISignaturePad> pad;
         ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_ISignaturePad, pad.putVoid()), S_OK);
         EXPECT_EQ(lstrcmpiA(modulePath(GetModuleHandleA("SignaturePad.dll")).c_str(), installedControl().c_str()), 0);
-        HMODULE library = GetModuleHandleA(padLibraryName);
-        ASSERT_NE(library, nullptr);
-        EXPECT_EQ(lstrcmpiA(modulePath(library).c_str(), (installFolder() + "\\" + padLibraryName).c_str()), 0);
-
-        auto connect = padCall<void(__cdecl*)(const char*)>(library, "vpad_connect");
-        auto queuePen = padCall<void(__cdecl*)(int, int, uint16_t, uint16_t)>(library, "vpad_queue_pen");
-        auto waitIdle = padCall<int(__cdecl*)(uint32_t)>(library, "vpad_wait_idle");
-        ASSERT_TRUE(connect && queuePen && waitIdle);
-        connect(nullptr);
-
-        RecordingSink sink;
-        Connection connection(pad.get(), &sink);
-        ASSERT_EQ(pad->Load(nullptr, nullptr, nullptr), 0);
-        pad->Start();
-        queuePen(SCRIPTEL_REPORT_PEN, 1, 100, 200);
-        queuePen(SCRIPTEL_REPORT_PEN, 1, 110, 210);
-        queuePen(SCRIPTEL_REPORT_PEN, 0, 110, 210);
-        EXPECT_EQ(waitIdle(5000), 1);
-        pad->Stop();
-        pad->Unload();
-        EXPECT_EQ(sink.events(), (std::vector<RecordingSink::Event>{penDown(), penPoint(0, 0), penPoint(110, 210),
-                                                                   penUp(), penPoint(0, 0)}));
+        EXPECT_TRUE(loadedFrom(padLibraryName, installFolder()));
+        expectStrokeCaptured(pad.get());
     }
     EXPECT_TRUE(fileExists(settingsFile()));
 }
@@ -259,4 +301,71 @@ TEST(UserRegistration, RemovesEveryRowOfTheUser)
 {
     EXPECT_EQ(userRows(), RegTree());
     EXPECT_EQ(machineRows(), RegTree());
+}
+
+// Run before and after the registration-free checks, in a prefix where
+// nothing was ever registered.
+TEST(RegistrationFree, NoClassOfTheControlOrTheComponentIsRegistered)
+{
+    EXPECT_EQ(registeredClassKeys(), std::vector<std::string>());
+}
+
+// This program runs from an application's folder with the sample application
+// manifest as its own, beside the control and the properties component with
+// their assembly manifests and the virtual pad under the vendor library's
+// name: the manifests alone lead COM to both.
+TEST(RegistrationFree, TheApplicationsManifestLeadsToTheControlAndItsComponent)
+{
+    ComApartment com;
+    std::vector<std::pair<std::string, CLSID>> classes = {{"the class", CLSID_TallowmarkSignaturePad}};
+    for (const wchar_t* name : {L"Orlendale.OrlendaleSignaturePad.1", L"Orlendale.OrlendaleSignaturePad"}) {
+        CLSID clsid = CLSID_NULL;
+        EXPECT_EQ(CLSIDFromProgID(name, &clsid), S_OK) << "no class for " << name;
+        classes.push_back({std::string(name, name + wcslen(name)), clsid});
+    }
+    ComPtr<ISignaturePad> pad;
+    for (const auto& [name, clsid] : classes) {
+        SCOPED_TRACE(name);
+        pad.reset();
+        ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_ISignaturePad, pad.putVoid()), S_OK);
+        expectStrokeCaptured(pad.get());
+    }
+    EXPECT_TRUE(loadedFrom("SignaturePad.dll", programFolder()));
+    EXPECT_TRUE(loadedFrom("Prelvane.dll", programFolder())) << "the control made no properties component";
+    EXPECT_TRUE(loadedFrom(padLibraryName, programFolder()));
+
+    // The sheet comes from the properties component; Cancel closes it.
+    DWORD thread = GetCurrentThreadId();
+    bool sheetShown = false;
+    std::thread cancel([&] {
+        HWND sheet = waitForWindow(" Properties", 10000, thread);
+        sheetShown = sheet != nullptr;
+        if (sheet)
+            PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+    });
+    EXPECT_EQ(pad->ShowProperties(), S_OK);
+    cancel.join();
+    EXPECT_TRUE(sheetShown) << "no settings sheet";
+
+    // The type library and the control's OLE status come from the manifest too.
+    ComPtr<ITypeLib> library;
+    ASSERT_EQ(LoadRegTypeLib(LIBID_TallowmarkSignaturePad, 1, 0, LOCALE_NEUTRAL, library.put()), S_OK);
+    ComPtr<ITypeInfo> info;
+    EXPECT_EQ(library->GetTypeInfoOfGuid(IID_ISignaturePad, info.put()), S_OK);
+    DWORD status = 0;
+    EXPECT_EQ(OleRegGetMiscStatus(CLSID_TallowmarkSignaturePad, DVASPECT_CONTENT, &status), S_OK);
+    EXPECT_EQ(status, 0x20991u);
+}
+
+// The same program and folder without the application's manifest.
+TEST(RegistrationFree, WithoutTheApplicationsManifestTheClassIsNotRegistered)
+{
+    ComApartment com;
+    ComPtr<ISignaturePad> pad;
+    EXPECT_EQ(CoCreateInstance(CLSID_TallowmarkSignaturePad, nullptr, CLSCTX_INPROC_SERVER, IID_ISignaturePad,
+                               pad.putVoid()),
+              REGDB_E_CLASSNOTREG);
+    CLSID clsid;
+    EXPECT_EQ(CLSIDFromProgID(L"Orlendale.OrlendaleSignaturePad.1", &clsid), CO_E_CLASSSTRING);
+    EXPECT_EQ(GetModuleHandleA("SignaturePad.dll"), nullptr);
 }

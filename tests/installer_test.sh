@@ -5,6 +5,10 @@
 #                      upgrades and removes them with msiexec in a new Wine
 #                      prefix, with installation_checks.exe between the steps
 #   user_registration  regsvr32 /n /i:user and its removal in a new prefix
+#   registration_free  installation_checks.exe in an application's folder of
+#                      a new prefix, with the control, the properties component
+#                      and their assembly manifests, run with the sample
+#                      application manifest and without it; nothing registered
 #   signing            a build given a certificate made here signs the DLLs
 #                      and the package; one given none signs nothing
 # Usage: installer_test.sh STEP BUILD VERSION UPGRADE_VERSION
@@ -36,13 +40,18 @@ new_prefix() {
     wineserver -w
     wineserver -p
     stop_wine=1
+    # The first Wine process starts Wine's own background processes: run it
+    # outside the pipes the checks are read through, or reading them would
+    # wait for those processes. It also tells Wine that no window manager
+    # runs, so that closing a window does not wait for one.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
 }
 
 # Runs the checks that match the filter and fails unless all `count` ran
-# and passed.
+# and passed; from build/bin, or the copy of the program named third.
 checks() {
-    local filter=$1 count=$2 output
-    if ! output=$(wine "$BUILD/bin/installation_checks.exe" --gtest_filter="$filter" 2>&1); then
+    local filter=$1 count=$2 program=${3:-$BUILD/bin/installation_checks.exe} output
+    if ! output=$(wine "$program" --gtest_filter="$filter" 2>&1); then
         printf '%s\n' "$output"
         return 1
     fi
@@ -56,9 +65,10 @@ run() {
 }
 
 package_step() {
+    # The upgrade package is built into this step's scratch folder.
     run cmake --build "$BUILD" --target msi msi_upgrade_test
     local package=$BUILD/installer/SignaturePad-$version-x64.msi
-    local upgrade=$BUILD/tests/SignaturePad-$upgrade_version-x64.msi
+    local upgrade=$scratch/SignaturePad-$upgrade_version-x64.msi
     new_prefix
     local folder="$WINEPREFIX/drive_c/Program Files/Tallowmark/Signature Pad"
     export SIGNATUREPAD_BUILT_CONTROL
@@ -91,6 +101,20 @@ user_registration_step() {
     checks 'UserRegistration.Writes*' 1
     run wine regsvr32 /s /u /n /i:user "$SIGNATUREPAD_BUILT_CONTROL"
     checks 'UserRegistration.Removes*' 1
+}
+
+registration_free_step() {
+    new_prefix
+    checks 'RegistrationFree.NoClass*' 1
+    local app="$WINEPREFIX/drive_c/Signing Application"
+    mkdir -p "$app"
+    run cp "$BUILD"/bin/{installation_checks.exe,SignaturePad.dll,Tallowmark.SignaturePad.manifest} \
+        "$BUILD"/bin/{Prelvane.dll,Prelvane.manifest,$pad_library} "$app/"
+    run cp "$BUILD/module/application.exe.manifest" "$app/installation_checks.exe.manifest"
+    checks 'RegistrationFree.TheApplicationsManifest*' 1 "$app/installation_checks.exe"
+    run rm "$app/installation_checks.exe.manifest"
+    checks 'RegistrationFree.WithoutTheApplicationsManifest*' 1 "$app/installation_checks.exe"
+    checks 'RegistrationFree.NoClass*' 1
 }
 
 signing_step() {

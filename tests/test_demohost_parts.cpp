@@ -49,25 +49,25 @@ Signature knownSignature()
 
 } // namespace
 
-TEST(HostOptions, DefaultsRegisterThePadAndCaptureWithTheShippedRecording)
+TEST(HostOptions, DefaultsRegisterNothingAndCaptureWithTheShippedRecording)
 {
     Options options;
     std::string error;
     ASSERT_TRUE(parse({}, options, error));
     EXPECT_TRUE(options.recording.empty());
     EXPECT_TRUE(options.outFolder.empty());
-    EXPECT_TRUE(options.registerComponents);
+    EXPECT_FALSE(options.registerComponents);
     EXPECT_TRUE(options.plugInPad);
     EXPECT_FALSE(options.showSettings);
     EXPECT_FALSE(options.window);
     EXPECT_FALSE(options.help);
 
-    ASSERT_TRUE(parse({"--settings", "--out", "C:\\out", "--no-register", "--no-pad", "--window", "mine.txt"},
+    ASSERT_TRUE(parse({"--settings", "--out", "C:\\out", "--register", "--no-pad", "--window", "mine.txt"},
         options, error));
     EXPECT_TRUE(options.window);
     EXPECT_EQ(options.recording, "mine.txt");
     EXPECT_EQ(options.outFolder, "C:\\out");
-    EXPECT_FALSE(options.registerComponents);
+    EXPECT_TRUE(options.registerComponents);
     EXPECT_FALSE(options.plugInPad);
     EXPECT_TRUE(options.showSettings);
 }

@@ -10,6 +10,7 @@
 
 #include "exit_codes.h"
 #include "pad_settings.h"
+#include "registry_tree.h"
 #include "pictures.h"
 #include "settings_sheet.h"
 #include "pad_host.h"
@@ -50,9 +51,10 @@ struct RunningHost {
     DWORD processId;
 };
 
-// Runs demohost.exe from the tests' folder. While it runs, during() may deal
-// with its windows. Never waits past the timeout.
-HostRun runHost(const std::string& arguments, const std::function<void(const RunningHost&)>& during = {})
+// Runs a demohost.exe. While it runs, during() may deal with its windows.
+// Never waits past the timeout.
+HostRun runHostProgram(const std::string& program, const std::string& arguments,
+    const std::function<void(const RunningHost&)>& during = {})
 {
     std::string folder = scratchFolder("tallowmark-host-run");
     std::string outPath = folder + "\\out.txt", errPath = folder + "\\err.txt";
@@ -63,7 +65,6 @@ HostRun runHost(const std::string& arguments, const std::function<void(const Run
             ADD_FAILURE() << "cannot create the output files in " << folder;
             return run;
         }
-        std::string program = testExecutableFolder() + "\\demohost.exe";
         std::string commandLine = "\"" + program + "\" " + arguments;
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
@@ -101,6 +102,12 @@ HostRun runHost(const std::string& arguments, const std::function<void(const Run
     run.out = readFile(outPath);
     run.err = readFile(errPath);
     return run;
+}
+
+// The demo host built beside the tests.
+HostRun runHost(const std::string& arguments, const std::function<void(const RunningHost&)>& during = {})
+{
+    return runHostProgram(testExecutableFolder() + "\\demohost.exe", arguments, during);
 }
 
 bool contains(const std::string& text, const std::string& part)
@@ -350,7 +357,10 @@ TEST(HostFailures, NoPadShowsTheControlsMessageAndTheHostReportsThatLoadFailed)
     EXPECT_TRUE(contains(run.err, "the control's Load failed")) << run.err;
 }
 
-TEST(HostFailures, AnUnregisteredControlIsReportedAndRegisteringAgainHelps)
+// By default the host finds the control through its own manifest and
+// registers nothing; --register registers it and creates it through the
+// registry, as before.
+TEST(HostActivation, TheHostsManifestNeedsNoRegistrationAndRegisterRegisters)
 {
     std::string control = testExecutableFolder() + "\\SignaturePad.dll";
     auto regsvr32 = [&](const char* arguments) {
@@ -364,15 +374,32 @@ TEST(HostFailures, AnUnregisteredControlIsReportedAndRegisteringAgainHelps)
         ASSERT_EQ(WaitForSingleObject(processHandle.get(), hostTimeoutMs), WAIT_OBJECT_0);
     };
     regsvr32("/u /s");
-    HostRun run = runHost("--no-register");
-    EXPECT_EQ(run.exitCode, static_cast<DWORD>(ExitControl));
-    EXPECT_TRUE(contains(run.err, "the signature pad control is not registered")) << run.err;
-    EXPECT_TRUE(contains(run.err, "Orlendale.OrlendaleSignaturePad")) << run.err;
-
-    // Without --no-register the host registers the control itself.
+    ASSERT_FALSE(keyExists(HKEY_CLASSES_ROOT, classKey));
     std::string recording = writeRecording("known.txt", knownRecording);
-    run = runHost("--out \"" + scratchFolder("tallowmark-host-known") + "\" \"" + recording + "\"");
+    std::string arguments = "--out \"" + scratchFolder("tallowmark-host-known") + "\" \"" + recording + "\"";
+    HostRun run = runHost(arguments);
     EXPECT_EQ(run.exitCode, static_cast<DWORD>(ExitSuccess)) << run.out << run.err;
+    EXPECT_TRUE(contains(run.out, "Registration-free: the control and the properties component are found through "
+                                  "demohost.manifest")) << run.out;
+    EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, classKey)) << "the host registered the control";
+
+    run = runHost("--register " + arguments);
+    EXPECT_EQ(run.exitCode, static_cast<DWORD>(ExitSuccess)) << run.out << run.err;
+    EXPECT_TRUE(contains(run.out, "Registered SignaturePad.dll and Prelvane.dll with regsvr32")) << run.out;
+    EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, classKey + "\\InprocServer32"));
+}
+
+// A host whose folder lacks the assembly manifests says what it needs.
+TEST(HostActivation, AHostWithoutTheAssembliesBesideItSaysWhatIsMissing)
+{
+    ScratchFolder alone("tallowmark-host-alone");
+    for (const char* file : {"demohost.exe", "demohost.manifest", "libscriptel-proscript-windows-x64.dll"})
+        ASSERT_TRUE(CopyFileA((testExecutableFolder() + "\\" + file).c_str(), alone.file(file).c_str(), FALSE)) << file;
+    std::string recording = writeRecording("known.txt", knownRecording);
+    HostRun run = runHostProgram(alone.file("demohost.exe"), "\"" + recording + "\"");
+    EXPECT_EQ(run.exitCode, static_cast<DWORD>(ExitControl)) << run.out << run.err;
+    EXPECT_TRUE(contains(run.err, "cannot use the host's manifest " + alone.file("demohost.manifest"))) << run.err;
+    EXPECT_TRUE(contains(run.err, "Tallowmark.SignaturePad.manifest beside SignaturePad.dll")) << run.err;
 }
 
 TEST(HostSettings, TheSheetShowsOnTheHostsFrameAndCancelGoesOnToCapture)

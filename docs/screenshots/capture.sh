@@ -3,7 +3,7 @@
 # demo host's signing window in this folder: builds, starts Xvfb and Wine as
 # the tests do, and runs the tests that save them.
 source "$(dirname "$0")/../../scripts/common.sh"
-prepare_runtime
+prepare_runtime all
 
 cd "$BUILD/bin"
 wine regsvr32 /s Prelvane.dll

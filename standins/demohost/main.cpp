@@ -2,7 +2,8 @@
 // control the way a document-signing application does, and writes it as an
 // SVG and a PNG image.
 //
-// The host registers the control, creates it by its ProgID, advises its
+// The host finds the control through its own manifest, registration-free
+// (or registers it with --register), creates it by its ProgID, advises its
 // event sink, gives it the frame window, loads it with the host's services
 // and starts capture. The signer's "ok" on the pad ends the capture: the
 // sink signals the host's thread, which stops and unloads the control. With
@@ -16,6 +17,7 @@
 
 #include "exit_codes.h"
 #include "handles.h"
+#include "host_manifest.h"
 #include "options.h"
 #include "pad_host.h"
 #include "registration.h"
@@ -29,6 +31,7 @@ namespace {
 
 constexpr wchar_t controlProgId[] = L"Orlendale.OrlendaleSignaturePad";
 constexpr const wchar_t* componentFiles[] = {L"SignaturePad.dll", L"Prelvane.dll"};
+constexpr wchar_t hostManifestFile[] = L"demohost.manifest";
 // Time the pad's input may take to arrive beyond the recording's own length.
 constexpr DWORD inputGraceMs = 15000;
 
@@ -120,8 +123,9 @@ void printPad(ISignaturePad* pad)
         pad->WidthInInches(), pad->HeightInInches());
 }
 
-// Everything both modes share: the recording read, the control registered,
-// created on the host's frame and loaded. Each step returns an exit code.
+// Everything both modes share: the recording read, the control found
+// through the host's manifest or registered, created on the host's frame and
+// loaded. Each step returns an exit code.
 class Session {
 public:
     int readRecording(const Options& options)
@@ -134,13 +138,23 @@ public:
         return ExitSuccess;
     }
 
-    int registerComponents(const Options& options)
+    // Without --register the host's manifest stays active for the whole
+    // session: the control creates the properties component under it too.
+    int findComponents(const Options& options)
     {
         std::string error;
+        if (!options.registerComponents) {
+            if (!manifest.activate(hostFolder() + L"\\" + hostManifestFile, error))
+                return fail(ExitControl, error);
+            printf("Registration-free: the control and the properties component are found through %s\n",
+                narrow(hostManifestFile).c_str());
+            return ExitSuccess;
+        }
         for (const wchar_t* file : componentFiles) {
-            if (options.registerComponents && !registerServer(hostFolder() + L"\\" + file, error))
+            if (!registerServer(hostFolder() + L"\\" + file, error))
                 return fail(ExitControl, error);
         }
+        printf("Registered SignaturePad.dll and Prelvane.dll with regsvr32\n");
         return ExitSuccess;
     }
 
@@ -172,6 +186,8 @@ public:
         return ExitSuccess;
     }
 
+    // Declared first, so that it is deactivated after the control has gone.
+    HostManifest manifest;
     std::string recordingPath;
     VirtualPadInput input;
     ComPtr<SignatureSink> sink;
@@ -185,7 +201,7 @@ int runConsole(const Options& options, const std::wstring& outFolder)
     Session session;
     int code = session.readRecording(options);
     if (code == ExitSuccess)
-        code = session.registerComponents(options);
+        code = session.findComponents(options);
     if (code == ExitSuccess) {
         frame = createFrameWindow();
         code = session.open(options, frame.get());
@@ -236,7 +252,7 @@ int runWindow(const Options& options, const std::wstring& outFolder)
     Session session;
     int code = session.readRecording(options);
     if (code == ExitSuccess)
-        code = session.registerComponents(options);
+        code = session.findComponents(options);
     if (code == ExitSuccess)
         code = session.open(options, window.create() ? window.handle() : nullptr);
     if (code != ExitSuccess)

@@ -15,13 +15,16 @@ const char usageText[] =
     "                   the images, closing the window ends the program\n"
     "  --out FOLDER     write the images into FOLDER (default: the current folder)\n"
     "  --settings       show the control's settings sheet before capturing\n"
-    "  --no-register    do not register the control with regsvr32 first\n"
+    "  --register       register the control and the properties component with regsvr32\n"
+    "                   and find them through the registry, instead of through the host's\n"
+    "                   own manifest (demohost.manifest), which needs no registration\n"
     "  --no-pad         leave the virtual pad unplugged (Load then fails)\n"
     "  --help           show this text\n"
     "\n"
-    "Exit codes: 0 captured, 1 bad command line, 2 bad recording, 3 control not registered\n"
-    "or not creatable, 4 Load failed, 5 no signature completed with \"ok\" (with --window: none\n"
-    "saved before the window was closed), 6 images not written.\n";
+    "Exit codes: 0 captured, 1 bad command line, 2 bad recording, 3 control not found (its\n"
+    "manifests missing, or not registered) or not creatable, 4 Load failed, 5 no signature\n"
+    "completed with \"ok\" (with --window: none saved before the window was closed), 6 images\n"
+    "not written.\n";
 
 bool parseOptions(int argc, const char* const* argv, Options& options, std::string& error)
 {
@@ -35,8 +38,8 @@ bool parseOptions(int argc, const char* const* argv, Options& options, std::stri
             options.window = true;
         } else if (!strcmp(argument, "--settings")) {
             options.showSettings = true;
-        } else if (!strcmp(argument, "--no-register")) {
-            options.registerComponents = false;
+        } else if (!strcmp(argument, "--register")) {
+            options.registerComponents = true;
         } else if (!strcmp(argument, "--no-pad")) {
             options.plugInPad = false;
         } else if (!strcmp(argument, "--out")) {

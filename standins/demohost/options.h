@@ -7,7 +7,7 @@ struct Options {
     std::string recording;      // empty: the recording shipped beside the host
     std::string outFolder;      // empty: the current folder
     bool showSettings = false;  // show the settings sheet before capturing
-    bool registerComponents = true;
+    bool registerComponents = false;  // true: regsvr32 and the registry, not the manifest
     bool plugInPad = true;      // false leaves the virtual pad unplugged
     bool window = false;        // sign in a window that shows the ink live
     bool help = false;
