@@ -424,16 +424,18 @@ protected:
 // a second Stop returns, and the host's last Release leaves the object to
 // the waiting call): every handoff is served, a stroke a Stop or Unload cuts
 // is closed before it returns, nothing begins afterwards, and the object and
-// its sink go.
-TEST_F(WindowHostTest, CallsMidStrokeServeTheWindowAndReturnWhateverItsHandlerCalls)
+// its sink go. Called only from the handler of the sink's own event, which
+// waits for it, they return without that event having ended, and it is the
+// last the sink sees.
+TEST_F(WindowHostTest, CallsMidStrokeReturnWhetherTheyServeTheWindowOrItsHandlerMakesThem)
 {
     enum { None = -1, InnerStart = 3 };
     struct Calls {
         int outer;
         int inner;
     };
-    const Calls cases[] = {{Stop, None}, {Unload, None}, {Release, None},
-                           {Stop, InnerStart}, {Stop, Stop}, {Stop, Release}};
+    const Calls cases[] = {{Stop, None}, {Unload, None}, {Release, None}, {Stop, InnerStart}, {Stop, Stop},
+                           {Stop, Release}, {None, Stop}, {None, Unload}, {None, Release}};
     for (Handoff handoff : {Handoff::Send, Handoff::PostAndWait}) {
         for (Calls calls : cases) {
             SCOPED_TRACE(testing::Message() << "handoff " << int(handoff) << ", calls " << calls.outer << ", "
@@ -445,61 +447,34 @@ TEST_F(WindowHostTest, CallsMidStrokeServeTheWindowAndReturnWhateverItsHandlerCa
             host.onWindowThread = [&](const Event&) {
                 if (innerCalled)
                     return;
-                innerCalled = true;
                 if (calls.inner == InnerStart)
                     object->Start();
                 else
                     call(object, calls.inner);
+                innerCalled = true;
             };
-            call(object, calls.outer);
+            if (calls.outer == None)
+                ASSERT_TRUE(host.serveUntil([&] { return innerCalled; }));
+            else
+                call(object, calls.outer);
             EXPECT_TRUE(innerCalled);
             size_t atReturn = host.count();
+            Events events = host.events();
+            ASSERT_GE(events.size(), 2u);
             if (calls.inner == None) {
-                Events events = host.events();
-                ASSERT_GE(events.size(), 2u);
                 Events last = calls.outer == Release ? Events{penPoint(2, 2), penPoint(3, 3)}
                                                      : Events{penUp(), penPoint(0, 0)};
                 EXPECT_EQ(Events(events.end() - 2, events.end()), last) << "a release closes no stroke";
                 EXPECT_EQ(host.served, atReturn) << "every handoff was served";
+            } else if (calls.outer == None) {
+                EXPECT_EQ(events.back(), penPoint(3, 3));
             }
             host.serveFor(200);
             EXPECT_EQ(host.count(), atReturn) << "nothing began after the call returned";
-            EXPECT_EQ(vpad_device()->isOpen, 0) << "not started again";
             if (calls.outer != Release && calls.inner != Release)
                 object->Release();
-            EXPECT_EQ(host.refCount, 0u);
-        }
-    }
-}
-
-// The window calls Stop, Unload or Release while it handles the sink's own
-// event, which waits for it: the call returns without that event having
-// ended, that event is the last the sink sees, and the object goes once the
-// sink has returned.
-TEST_F(WindowHostTest, ACallFromTheHandlerOfTheSinksOwnEventReturnsAndNothingFollowsThatEvent)
-{
-    for (Handoff handoff : {Handoff::Send, Handoff::PostAndWait}) {
-        for (int which : {Stop, Unload, Release}) {
-            SCOPED_TRACE(testing::Message() << "handoff " << int(handoff) << ", call " << which);
-            WindowHandoffSink host(handoff);
-            ISignaturePad* object = nullptr;
-            bool returned = false;
-            host.onWindowThread = [&](const Event& event) {
-                if (event == penPoint(3, 3)) {
-                    call(object, which);
-                    returned = true;
-                }
-            };
-            object = strokeUnderWay(host);
-            ASSERT_TRUE(object);
-            ASSERT_TRUE(host.serveUntil([&] { return returned; }));
-            size_t atReturn = host.count();
-            host.serveFor(200);
-            EXPECT_EQ(host.count(), atReturn) << "nothing began after the call returned";
-            EXPECT_EQ(host.events().back(), penPoint(3, 3));
-            if (which != Release)
-                object->Release();
             EXPECT_TRUE(waitUntil([&] { return host.refCount == 0; })) << "the object went";
+            EXPECT_EQ(vpad_device()->isOpen, 0) << "not started again";
         }
     }
 }
