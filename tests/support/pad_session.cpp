@@ -190,8 +190,9 @@ namespace {
 constexpr UINT handedEvent = WM_APP + 1;
 constexpr wchar_t handoffWindowClass[] = L"PadSessionHandoffWindow";
 
-// What a posted handoff carries: the event and the signal its sender waits for.
-struct PostedHandoff {
+// What a handoff carries: the event, and for a posted one the signal its
+// sender waits for.
+struct HandoffRecord {
     const RecordingSink::Event* event;
     HANDLE done;
 };
@@ -236,12 +237,14 @@ bool WindowHandoffSink::serveUntil(const std::function<bool()>& condition, DWORD
 void WindowHandoffSink::handOff(const Event& event)
 {
     waitingForWindow = true;
-    if (handoff == Handoff::Send) {
-        SendMessageW(window, handedEvent, reinterpret_cast<WPARAM>(&event), 0);
+    UniqueHandle done;
+    if (handoff == Handoff::PostAndWait)
+        done.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    HandoffRecord handed{&event, done.get()};
+    if (!done) {
+        SendMessageW(window, handedEvent, reinterpret_cast<WPARAM>(&handed), 0);
     } else {
-        UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        PostedHandoff posted{&event, done.get()};
-        EXPECT_TRUE(PostMessageW(window, handedEvent, reinterpret_cast<WPARAM>(&posted), 1));
+        EXPECT_TRUE(PostMessageW(window, handedEvent, reinterpret_cast<WPARAM>(&handed), 0));
         WaitForSingleObject(done.get(), INFINITE);
     }
     waitingForWindow = false;
@@ -252,17 +255,12 @@ LRESULT CALLBACK WindowHandoffSink::windowProc(HWND window, UINT message, WPARAM
     auto* sink = reinterpret_cast<WindowHandoffSink*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (message != handedEvent || !sink)
         return DefWindowProcW(window, message, wParam, lParam);
-    if (lParam) {
-        auto* posted = reinterpret_cast<PostedHandoff*>(wParam);
-        if (sink->onWindowThread)
-            sink->onWindowThread(*posted->event);
-        ++sink->served;
-        SetEvent(posted->done);
-    } else {
-        if (sink->onWindowThread)
-            sink->onWindowThread(*reinterpret_cast<const Event*>(wParam));
-        ++sink->served;
-    }
+    auto* handed = reinterpret_cast<const HandoffRecord*>(wParam);
+    if (sink->onWindowThread)
+        sink->onWindowThread(*handed->event);
+    ++sink->served;
+    if (handed->done)
+        SetEvent(handed->done);
     return 0;
 }
 
